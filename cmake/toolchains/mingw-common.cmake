@@ -1,0 +1,20 @@
+# Shared part of the MinGW-w64 cross toolchains. The including file sets
+# BRINDLEX_MINGW_TRIPLET before including this one.
+set(CMAKE_SYSTEM_NAME Windows)
+
+foreach(tool gcc g++ windres)
+  find_program(BRINDLEX_MINGW_${tool} ${BRINDLEX_MINGW_TRIPLET}-${tool})
+  if(NOT BRINDLEX_MINGW_${tool})
+    message(FATAL_ERROR "${BRINDLEX_MINGW_TRIPLET}-${tool} not found: install "
+                        "g++-mingw-w64-i686 and g++-mingw-w64-x86-64")
+  endif()
+endforeach()
+
+set(CMAKE_C_COMPILER ${BRINDLEX_MINGW_gcc})
+set(CMAKE_CXX_COMPILER ${BRINDLEX_MINGW_g++})
+set(CMAKE_RC_COMPILER ${BRINDLEX_MINGW_windres})
+
+set(CMAKE_FIND_ROOT_PATH /usr/${BRINDLEX_MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,0 +1,39 @@
+// SetupFiles: the file-system and profile operations that the setup
+// information reader uses, with the platform's conventions. The Windows
+// build calls msvcrt and kernel32; the POSIX build has its own equivalents
+// that behave as those do.
+#ifndef BRINDLEX_INF_SETUP_FILES_H_
+#define BRINDLEX_INF_SETUP_FILES_H_
+
+#include <cstdint>
+
+class SetupFiles {
+ public:
+  SetupFiles() = default;
+  virtual ~SetupFiles() = default;
+  SetupFiles(const SetupFiles&) = delete;
+  SetupFiles& operator=(const SetupFiles&) = delete;
+
+  // _access(name, 0): 0 when a file or directory of that name exists (a
+  // relative name is taken from the current directory), -1 when not,
+  // including for an empty name.
+  virtual int Access(const char* name) = 0;
+
+  // GetFullPathNameA(name, capacity, buffer, NULL): the length of the full
+  // path (terminator excluded) written to `buffer`; when the path and its
+  // terminator do not fit, the size needed (terminator included) and
+  // `buffer` unchanged; 0 on failure (an empty name, or a full path of 260
+  // bytes or more), `buffer` unchanged.
+  virtual uint32_t GetFullPathName(const char* name, uint32_t capacity, char* buffer) = 0;
+
+  // GetPrivateProfileStringA(section, key, fallback, buffer, size, path):
+  // the value of `key` in `section` of the profile file `path`, section and
+  // key matched without regard to case, cut to size - 1 bytes. When the file,
+  // the section or the key is missing, `fallback` processed as a value. Returns
+  // the number of bytes written, terminator excluded.
+  virtual uint32_t GetPrivateProfileString(const char* section, const char* key,
+                                           const char* fallback, char* buffer, uint32_t size,
+                                           const char* path) = 0;
+};
+
+#endif  // BRINDLEX_INF_SETUP_FILES_H_

@@ -1,0 +1,100 @@
+#include <cstring>
+#include <string>
+
+#include "app/main_dlg.h"
+#include "registry/key_name.h"
+
+namespace {
+constexpr uint32_t kSubkeyNameCapacity = 260;  // bytes, terminator included
+}  // namespace
+
+int CMainDlg::DelFromReg() {
+  WriteLog("CALLING: DelFromReg()\n");
+  if (m_pStringList->GetCount() == 0) {
+    WriteLog("\tERROR: m_pStringList->GetCount() return 0\n");
+    return 0;
+  }
+  Registry& registry = services_.registry;
+  const CString product_key = m_pStringList->GetHead();
+  const CString path = LoadFixedText(IDS_PRODUCTS_PATH) + product_key;
+  const CString patches = LoadFixedText(IDS_PATCHES);
+  WriteLog("\tOPENING HKEY_CLASSES_ROOT\\%s\n", path.c_str());
+  if (!IsSingleKeyName(product_key)) {
+    // Such a value would make the open land on another key than the named one.
+    WriteLog("\tERROR: Product Key is not a single key name, nothing opened --> %s\n",
+             product_key.c_str());
+    return 0;
+  }
+  RegKey product = nullptr;
+  if (registry.OpenKey(ClassesRootKey(), path, &product) != kRegSuccess) {
+    WriteLog("\tUnable to OPEN HKEY_CLASSES_ROOT\\%s\n", path.c_str());
+    return 0;
+  }
+  if (registry.DeleteKey(product, patches) != kRegSuccess) {
+    WriteLog("\tUnable to DELETE HKEY_CLASSES_ROOT\\%s\\%s\n", path.c_str(), patches.c_str());
+    (void)registry.CloseKey(product);
+    return 0;
+  }
+  WriteLog("\tSuccessfuly DELETE HKEY_CLASSES_ROOT\\%s\\%s\n", path.c_str(), patches.c_str());
+  (void)registry.CloseKey(product);
+  m_pStringList->RemoveHead();
+
+  for (const CString& patch_key : *m_pStringList) {
+    if (!IsSingleKeyName(patch_key)) {
+      // A recursive delete there could remove every patch's registration.
+      WriteLog("\tERROR: Patch Key is not a single key name, skipped --> %s\n", patch_key.c_str());
+      continue;
+    }
+    const CString patch_path = LoadFixedText(IDS_PATCHES_PATH) + patch_key;
+    WriteLog("\tDELETING HKEY_CLASSES_ROOT\\%s recursively\n", patch_path.c_str());
+    (void)DelRegKeyRcu(ClassesRootKey(), patch_path);  // each patch is independent
+  }
+  return 1;
+}
+
+RegStatus CMainDlg::DelRegKeyRcu(RegKey parent, const char* path) {
+  char name[kSubkeyNameCapacity] = {};
+  WriteLog("CALLING: DelRegKeyRcu()\n");
+  RegStatus result = kRegSuccess;
+  Registry& registry = services_.registry;
+  RegKey key = nullptr;
+  if (path == nullptr || *path == '\0') {
+    WriteLog("\tERROR: Invaild Param\n");
+    result = kRegBadKey;
+  } else {
+    WriteLog("\tOPENING Reg Key --> %s\n", path);
+    if (registry.OpenKey(parent, path, &key) != kRegSuccess) {
+      WriteLog("\tUnable to OPEN %s\n", path);
+      result = kRegBadKey;
+    } else {
+      for (;;) {
+        uint32_t capacity = kSubkeyNameCapacity;
+        // The buffer is not cleared between passes: when no subkey is left
+        // the trace repeats the name handled last.
+        RegStatus status = registry.EnumKey(key, 0, name, &capacity);
+        WriteLog("\tENUM Key return --> %s\n", name);
+        if (status == kRegNoMoreItems) {
+          WriteLog("\tNo more Keys DELETING --> %s\n", path);
+          // Deleted through the parent while its own handle is still open.
+          result = registry.DeleteKey(parent, path);
+          (void)registry.CloseKey(key);
+          break;
+        }
+        if (status != kRegSuccess) {
+          (void)registry.CloseKey(key);
+          result = status;
+          break;
+        }
+        WriteLog("\tMore Keys DELETING --> %s\n", name);
+        RegStatus child = DelRegKeyRcu(key, name);
+        if (child != kRegSuccess) {
+          (void)registry.CloseKey(key);
+          result = child;
+          break;
+        }
+      }
+    }
+  }
+  WriteLog("LEAVING: DelRegKeyRcu()\n");
+  return result;
+}

@@ -6,8 +6,7 @@ if(CMAKE_CROSSCOMPILING)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
   set(BRINDLEX_GTEST gmock_main)
-  find_program(BRINDLEX_WINE64 wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
-  set(emulator ${CMAKE_SOURCE_DIR}/tests/wine_run.sh)
+  set(emulator ${CMAKE_SOURCE_DIR}/tests/wine/wine_run.sh)
 else()
   find_package(GTest REQUIRED)
   set(BRINDLEX_GTEST GTest::gmock_main)
@@ -15,6 +14,10 @@ else()
 endif()
 
 add_executable(brindlex_tests ${BRINDLEX_TEST_SOURCES})
+if(WIN32)
+  # The fixed texts are looked up in the program's own resources.
+  target_sources(brindlex_tests PRIVATE resources/brindlex.rc)
+endif()
 target_link_libraries(brindlex_tests PRIVATE brindlex_core ${BRINDLEX_GTEST})
 if(NOT CMAKE_CROSSCOMPILING)
   target_link_libraries(brindlex_tests PRIVATE GTest::gmock)
@@ -23,10 +26,25 @@ target_compile_definitions(brindlex_tests PRIVATE
   BRINDLEX_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data")
 add_test(NAME unit COMMAND ${emulator} $<TARGET_FILE:brindlex_tests>)
 set_tests_properties(unit PROPERTIES TIMEOUT 300)
+if(CMAKE_CROSSCOMPILING)
+  set_tests_properties(unit PROPERTIES ENVIRONMENT WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix)
+endif()
 
-# End-to-end tests run the real program from a fresh temporary folder.
-find_package(Python3 COMPONENTS Interpreter REQUIRED)
-if(NOT CMAKE_CROSSCOMPILING)
+# End-to-end tests run the real program from a fresh temporary folder: the
+# POSIX program directly, the Windows program under Wine with an X display,
+# started through a launcher that passes its command line exactly.
+if(CMAKE_CROSSCOMPILING)
+  add_executable(brindlex_launch tests/wine/launch.cpp)
+  add_test(NAME e2e_wine
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e/run_e2e.py
+            --wine $<TARGET_FILE:brindlex> --launcher $<TARGET_FILE:brindlex_launch>
+            --prefix ${CMAKE_BINARY_DIR}/wineprefix)
+  add_test(NAME window_wine
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/wine/window_test.py
+            --exe $<TARGET_FILE:brindlex> --prefix ${CMAKE_BINARY_DIR}/wineprefix
+            --artifacts ${CMAKE_BINARY_DIR}/artifacts)
+  set_tests_properties(e2e_wine window_wine PROPERTIES TIMEOUT 1200 RUN_SERIAL TRUE)
+else()
   add_test(NAME e2e_native
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e/run_e2e.py
             --native $<TARGET_FILE:brindlex>)

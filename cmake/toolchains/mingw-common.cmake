@@ -2,9 +2,13 @@
 # BRINDLEX_MINGW_TRIPLET before including this one.
 set(CMAKE_SYSTEM_NAME Windows)
 
-foreach(tool gcc g++ windres)
-  find_program(BRINDLEX_MINGW_${tool} ${BRINDLEX_MINGW_TRIPLET}-${tool})
-  if(NOT BRINDLEX_MINGW_${tool})
+# The compilers of the posix thread model, whose standard library has
+# std::mutex (GoogleTest needs it). Static linking keeps winpthread out of
+# the program's DLL list.
+foreach(tool gcc-posix g++-posix windres)
+  string(REGEX REPLACE "-posix$" "" name ${tool})
+  find_program(BRINDLEX_MINGW_${name} ${BRINDLEX_MINGW_TRIPLET}-${tool})
+  if(NOT BRINDLEX_MINGW_${name})
     message(FATAL_ERROR "${BRINDLEX_MINGW_TRIPLET}-${tool} not found: install "
                         "g++-mingw-w64-i686 and g++-mingw-w64-x86-64")
   endif()

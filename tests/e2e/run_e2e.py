@@ -1,0 +1,312 @@
+#!/usr/bin/env python3
+"""End-to-end cases: runs the real program on each case, natively and/or
+under Wine, and compares the files it leaves with the case's expectations.
+
+A case is a folder under cases/ holding:
+  args         the argument text, exactly (no line end is added)
+  stdin        optional: what the POSIX program reads from standard input
+               (its window stays open with -s until Enter or end of input)
+  <inputs>     every other file, copied into a fresh working folder; a
+               registry.reg is the POSIX program's registry, and is imported
+               into Wine's registry for the Windows program
+  expect/F     the file F expected in the working folder after the run.
+               Logs are compared with "\\n" line ends, the banner line as
+               [***** BANNER *****] and the working folder as <CWD>.
+               expect/registry.reg is compared key by key with what remains
+               under HKEY_CLASSES_ROOT\\Installer. Without it, an input
+               registry.reg must be left as it was.
+Files left in the working folder that are neither inputs nor expected fail
+the case.
+
+--update writes the Windows program's results as the expectations (Wine is
+the reference for how the platform behaves); review the diff before keeping
+it."""
+
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "wine"))
+
+import regfile  # noqa: E402
+from winehost import WINE, WineHost  # noqa: E402
+
+CASES = os.path.join(HERE, "cases")
+INSTALLER = "HKEY_CLASSES_ROOT\\Installer"
+BANNER = re.compile(
+    r"\[\*\*\*\*\* Today is (Sunday|Monday|Tuesday|Wednesday|Thursday|Friday|Saturday), "
+    r"(January|February|March|April|May|June|July|August|September|October|November|December)"
+    r"/\d\d/\d{4} @ \d\d:\d\d:\d\d\. \*\*\*\*\*\]")
+RUN_TIMEOUT = 60
+
+
+class Case:
+    def __init__(self, path):
+        self.path = path
+        self.name = os.path.relpath(path, CASES)
+        with open(os.path.join(path, "args"), "rb") as f:
+            self.args = f.read()
+        stdin = os.path.join(path, "stdin")
+        self.stdin = open(stdin, "rb").read() if os.path.exists(stdin) else None
+        self.inputs = sorted(f for f in os.listdir(path)
+                             if f not in ("args", "stdin", "expect", "README")
+                             and os.path.isfile(os.path.join(path, f)))
+        expect = os.path.join(path, "expect")
+        self.expected = sorted(os.listdir(expect)) if os.path.isdir(expect) else []
+
+    def keeps_window_open(self):
+        return any(t[:2].lower() == b"-s" for t in self.args.split(b" "))
+
+    def expected_bytes(self, name):
+        with open(os.path.join(self.path, "expect", name), "rb") as f:
+            return f.read()
+
+    def prepare(self, work):
+        os.makedirs(work)
+        for name in self.inputs:
+            shutil.copyfile(os.path.join(self.path, name), os.path.join(work, name))
+
+
+def find_cases(pattern):
+    cases = []
+    for root, dirs, files in os.walk(CASES):
+        dirs.sort()
+        if "args" in files:
+            case = Case(root)
+            if pattern is None or pattern in case.name:
+                cases.append(case)
+    return cases
+
+
+# Normalising what a run wrote, so that both builds compare with one text.
+def normalise_log(data, cwd_forms, crlf):
+    text = data.decode("latin-1")
+    if crlf:
+        if re.search(r"(?<!\r)\n", text):
+            raise AssertionError("a line end of the Windows log is not CRLF")
+        text = text.replace("\r\n", "\n")
+    elif "\r\n" in text:
+        raise AssertionError("the POSIX log has CRLF line ends")
+    text = BANNER.sub("[***** BANNER *****]", text)
+    lines = []
+    for line in text.split("\n"):
+        for form, separator in cwd_forms:
+            at = line.find(form)
+            if at >= 0:
+                rest = line[at + len(form):]
+                line = line[:at] + "<CWD>" + rest.replace(separator, "/")
+                break
+        lines.append(line)
+    return "\n".join(lines).encode("latin-1")
+
+
+def compare_file(label, expected, actual):
+    if expected == actual:
+        return []
+    import difflib
+    diff = difflib.unified_diff(expected.decode("latin-1").splitlines(),
+                                actual.decode("latin-1").splitlines(),
+                                "expected", label, lineterm="", n=2)
+    return [f"{label} differs:"] + ["    " + line for line in diff]
+
+
+def compare_registry(label, expected_data, actual_data):
+    expected = regfile.describe(regfile.read_keys(expected_data)) if expected_data else []
+    actual = regfile.describe(regfile.read_keys(actual_data)) if actual_data else []
+    return compare_file(label, "\n".join(expected).encode("utf-8"),
+                        "\n".join(actual).encode("utf-8"))
+
+
+class Runner:
+    def __init__(self, label, crlf):
+        self.label = label
+        self.crlf = crlf
+
+    def check(self, case, work, registry_after, update=False):
+        problems = []
+        produced = set(os.listdir(work)) - {"registry.reg"}
+        allowed = (set(case.inputs) | set(case.expected)) - {"registry.reg"}
+        if update:
+            allowed |= produced
+        for extra in sorted(produced - allowed):
+            problems.append(f"unexpected file left behind: {extra}")
+        results = {}
+        for name in sorted(produced & allowed):
+            if name in case.inputs and name not in case.expected:
+                continue
+            with open(os.path.join(work, name), "rb") as f:
+                data = f.read()
+            if name.lower().endswith(".log"):
+                data = normalise_log(data, self.cwd_forms(work), self.crlf)
+            results[name] = data
+        for name in case.expected:
+            if name == "registry.reg":
+                continue
+            if name not in results:
+                problems.append(f"expected file missing: {name}")
+            elif not update:
+                problems += compare_file(name, case.expected_bytes(name), results[name])
+        problems += self.check_registry(case, work, registry_after, update)
+        if update:
+            self.write_expectations(case, results, registry_after)
+        return problems
+
+    def check_registry(self, case, work, registry_after, update):
+        if update or "registry.reg" not in case.inputs and "registry.reg" not in case.expected:
+            return []
+        if "registry.reg" in case.expected:
+            return compare_registry("registry", case.expected_bytes("registry.reg"),
+                                    registry_after)
+        return self.check_registry_unchanged(case, work, registry_after)
+
+    def write_expectations(self, case, results, registry_after):
+        expect = os.path.join(case.path, "expect")
+        if os.path.isdir(expect):
+            shutil.rmtree(expect)
+        os.makedirs(expect)
+        for name, data in results.items():
+            with open(os.path.join(expect, name), "wb") as f:
+                f.write(data)
+        if "registry.reg" in case.inputs and registry_after is not None:
+            with open(os.path.join(case.path, "registry.reg"), "rb") as f:
+                before = f.read()
+            if regfile.read_keys(before) != regfile.read_keys(registry_after):
+                with open(os.path.join(expect, "registry.reg"), "wb") as f:
+                    f.write(registry_after)
+
+
+class NativeRunner(Runner):
+    def __init__(self, exe):
+        super().__init__("native", crlf=False)
+        self.exe = os.path.abspath(exe)
+
+    def cwd_forms(self, work):
+        return [(os.path.realpath(work), "/")]
+
+    def run(self, case, work):
+        # The program joins its arguments with single spaces, so splitting at
+        # every single space hands it exactly the argument text.
+        argv = [self.exe] + case.args.split(b" ")
+        stdin = case.stdin if case.stdin is not None else (b"\n" if case.keeps_window_open() else b"")
+        result = subprocess.run(argv, cwd=work, input=stdin, timeout=RUN_TIMEOUT,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        problems = [] if result.returncode == 0 else [f"exit status {result.returncode}"]
+        if not case.keeps_window_open() and b"Press Enter" in result.stderr:
+            problems.append("the window waited for the user in silent mode")
+        hive = os.path.join(work, "registry.reg")
+        after = open(hive, "rb").read() if os.path.exists(hive) else None
+        return problems, after
+
+    def check_registry_unchanged(self, case, work, registry_after):
+        with open(os.path.join(case.path, "registry.reg"), "rb") as f:
+            before = f.read()
+        return [] if before == registry_after else ["registry.reg was rewritten"]
+
+
+class WineRunner(Runner):
+    def __init__(self, host, exe, launcher):
+        super().__init__("wine", crlf=True)
+        self.host = host
+        self.exe = os.path.abspath(exe)
+        self.launcher = os.path.abspath(launcher)
+        self.program_name = os.path.basename(exe)
+
+    def cwd_forms(self, work):
+        return [(self.host.windows_path(os.path.realpath(work)), "\\")]
+
+    def run(self, case, work):
+        self.host.reg_clear(INSTALLER)
+        if "registry.reg" in case.inputs:
+            self.host.reg_import(os.path.join(work, "registry.reg"))
+        with tempfile.NamedTemporaryFile(delete=False) as command_line:
+            command_line.write(self.program_name.encode() + b" " + case.args)
+        try:
+            problems = self.run_program(case, work, command_line.name)
+        finally:
+            os.unlink(command_line.name)
+        return problems, self.host.reg_export(INSTALLER)
+
+    def run_program(self, case, work, command_line_file):
+        process = self.host.popen([WINE, self.launcher, self.exe, command_line_file], cwd=work)
+        problems = []
+        deadline = time.monotonic() + RUN_TIMEOUT
+        pressed = False
+        while process.poll() is None and time.monotonic() < deadline:
+            if case.keeps_window_open() and not pressed:
+                window = self.host.find_window("Brindlex", timeout=1)
+                if window:
+                    self.host.press(window, "Return")
+                    pressed = True
+            time.sleep(0.05)
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+            problems.append("the program did not end")
+        elif process.returncode != 0:
+            problems.append(f"exit status {process.returncode}")
+        return problems
+
+    def check_registry_unchanged(self, case, work, registry_after):
+        with open(os.path.join(case.path, "registry.reg"), "rb") as f:
+            before = f.read()
+        return compare_registry("registry", before, registry_after)
+
+
+def run_case(runner, case, scratch, update):
+    work = os.path.join(scratch, runner.label, case.name.replace(os.sep, "_"), "work")
+    case.prepare(work)
+    problems, registry_after = runner.run(case, work)
+    problems += runner.check(case, work, registry_after, update)
+    return problems
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--native", help="the POSIX program")
+    parser.add_argument("--wine", help="the 64-bit Windows program")
+    parser.add_argument("--launcher", help="tests' launch.exe (needed with --wine)")
+    parser.add_argument("--prefix", help="the Wine prefix to use (made when missing)")
+    parser.add_argument("--filter", help="run only cases whose name contains this")
+    parser.add_argument("--update", action="store_true",
+                        help="write the Windows program's results as the expectations")
+    args = parser.parse_args()
+    cases = find_cases(args.filter)
+    if not cases:
+        print("no cases found")
+        return 1
+
+    failures = 0
+    with tempfile.TemporaryDirectory(prefix="brindlex-e2e-") as scratch:
+        runners = []
+        host = None
+        if args.wine:
+            host = WineHost(args.prefix or os.path.join(scratch, "wineprefix"))
+            host.start()
+            runners.append(WineRunner(host, args.wine, args.launcher))
+        if args.native and not args.update:
+            runners.append(NativeRunner(args.native))
+        try:
+            for case in cases:
+                for runner in runners:
+                    problems = run_case(runner, case, scratch, args.update)
+                    status = "ok" if not problems else "FAILED"
+                    print(f"{status:6} {runner.label:6} {case.name}")
+                    for problem in problems:
+                        print("       " + problem)
+                    failures += bool(problems)
+        finally:
+            if host:
+                host.close()
+    print(f"{len(cases)} cases, {failures} failures")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,107 @@
+#!/usr/bin/env python3
+"""Window tests of the Windows program under Wine, on a private X display:
+the default run closes its window by itself; with -s the window stays open
+(after the run's log is complete) and closes on Escape, on Enter (the
+default button) and on the close command, the program then ending. Saves a
+screenshot of the -s window."""
+
+import argparse
+import os
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from winehost import WINE, WineHost  # noqa: E402
+
+ENDS_WITHIN = 15  # seconds
+
+
+def wait_end(process, timeout):
+    try:
+        process.wait(timeout=timeout)
+        return True
+    except Exception:  # noqa: BLE001 - a timeout of any kind is a failure here
+        return False
+
+
+def run_silent(host, exe, work):
+    process = host.popen([WINE, exe, "-l"], cwd=work)
+    if not wait_end(process, ENDS_WITHIN):
+        process.kill()
+        return ["the default run did not close its window by itself"]
+    return [] if process.returncode == 0 else [f"exit status {process.returncode}"]
+
+
+def take_screenshot(host, exe, work, path):
+    """Shows the -s window inside a Wine virtual desktop, where Wine draws
+    the caption and frame itself (the bare X display has no window manager
+    to draw them), and saves a picture of it."""
+    desktop = host.popen([WINE, "explorer", "/desktop=Brindlex,560x140", exe, "-s"], cwd=work)
+    try:
+        frame = host.find_window("Brindlex - Wine desktop", timeout=ENDS_WITHIN)
+        window = host.find_window("Brindlex", timeout=ENDS_WITHIN)
+        if frame is None or window is None:
+            return ["no window appeared in the virtual desktop"]
+        time.sleep(1.0)
+        host.screenshot(path, frame)
+        host.press(window, "Return")
+        return []
+    finally:
+        desktop.kill()
+        desktop.wait()
+
+
+def run_open_window(host, exe, work, key):
+    log = os.path.join(work, f"{key}.log")
+    process = host.popen([WINE, exe, "-s", f"-l:{key}.log"], cwd=work)
+    window = host.find_window("Brindlex", timeout=ENDS_WITHIN)
+    problems = []
+    if window is None:
+        problems.append("no window appeared with -s")
+    else:
+        time.sleep(1.0)
+        if process.poll() is not None:
+            problems.append("the -s window closed by itself")
+        with open(log, "rb") as f:
+            if not f.read().endswith(b"LEAVING: ReadINF()\r\nERROR: ReadINF() return 0\r\n"):
+                problems.append("the run was not complete when the window appeared")
+        host.press(window, key)
+    if not wait_end(process, ENDS_WITHIN):
+        process.kill()
+        problems.append(f"{key} did not close the window")
+    elif process.returncode != 0:
+        problems.append(f"exit status {process.returncode}")
+    return problems
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--prefix", required=True)
+    parser.add_argument("--artifacts", required=True)
+    args = parser.parse_args()
+    exe = os.path.abspath(args.exe)
+    os.makedirs(args.artifacts, exist_ok=True)
+    screenshot = os.path.join(os.path.abspath(args.artifacts), "window.png")
+    failures = 0
+    with WineHost(args.prefix) as host, tempfile.TemporaryDirectory() as work:
+        checks = [
+            ("closes by itself", lambda: run_silent(host, exe, work)),
+            ("-s, Escape", lambda: run_open_window(host, exe, work, "Escape")),
+            ("-s, Enter", lambda: run_open_window(host, exe, work, "Return")),
+            ("-s, close command", lambda: run_open_window(host, exe, work, "alt+F4")),
+            ("screenshot", lambda: take_screenshot(host, exe, work, screenshot)),
+        ]
+        for name, check in checks:
+            problems = check()
+            print(f"{'ok' if not problems else 'FAILED':6} {name}")
+            for problem in problems:
+                print("       " + problem)
+            failures += bool(problems)
+    print(f"screenshot: {screenshot}")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

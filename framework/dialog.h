@@ -88,9 +88,10 @@ class CPaintDC {
   void DrawIcon(int x, int y, IconHandle icon);
 
  private:
-  CWnd* window_;
+  // A terminal has nothing to paint, so the POSIX build leaves these unused.
+  [[maybe_unused]] CWnd* window_;
   DeviceContextHandle dc_ = nullptr;
-  void* paint_ = nullptr;  // the platform's paint record
+  [[maybe_unused]] void* paint_ = nullptr;  // the platform's paint record
 };
 
 #endif  // BRINDLEX_FRAMEWORK_DIALOG_H_

@@ -16,21 +16,22 @@ class SetupFiles {
 
   // _access(name, 0): 0 when a file or directory of that name exists (a
   // relative name is taken from the current directory), -1 when not,
-  // including for an empty name.
+  // including for an empty name and a name of more than 260 bytes.
   virtual int Access(const char* name) = 0;
 
   // GetFullPathNameA(name, capacity, buffer, NULL): the length of the full
   // path (terminator excluded) written to `buffer`; when the path and its
   // terminator do not fit, the size needed (terminator included) and
-  // `buffer` unchanged; 0 on failure (an empty name, or a full path of 260
-  // bytes or more), `buffer` unchanged.
+  // `buffer` unchanged; 0 on failure (an empty name, a name of more than 260
+  // bytes, or a full path of 260 bytes or more), `buffer` unchanged.
   virtual uint32_t GetFullPathName(const char* name, uint32_t capacity, char* buffer) = 0;
 
   // GetPrivateProfileStringA(section, key, fallback, buffer, size, path):
   // the value of `key` in `section` of the profile file `path`, section and
-  // key matched without regard to case, cut to size - 1 bytes. When the file,
-  // the section or the key is missing, `fallback` processed as a value. Returns
-  // the number of bytes written, terminator excluded.
+  // key matched without regard to case, cut to size - 1 bytes. When the
+  // section or the key is missing, `fallback` processed as a value; when the
+  // file cannot be read as a profile (a directory, no permission), `fallback`
+  // as it is. Returns the number of bytes written, terminator excluded.
   virtual uint32_t GetPrivateProfileString(const char* section, const char* key,
                                            const char* fallback, char* buffer, uint32_t size,
                                            const char* path) = 0;

@@ -6,6 +6,8 @@ A case is a folder under cases/ holding:
   args         the argument text, exactly (no line end is added)
   stdin        optional: what the POSIX program reads from standard input
                (its window stays open with -s until Enter or end of input)
+  only         optional: "native" for a case of the POSIX build alone (its
+               hive file), with no Windows counterpart
   <inputs>     every other file, copied into a fresh working folder; a
                registry.reg is the POSIX program's registry, and is imported
                into Wine's registry for the Windows program
@@ -19,8 +21,8 @@ Files left in the working folder that are neither inputs nor expected fail
 the case.
 
 --update writes the Windows program's results as the expectations (Wine is
-the reference for how the platform behaves); review the diff before keeping
-it."""
+the reference for how the platform behaves), and the POSIX program's for
+the cases of the POSIX build alone; review the diff before keeping it."""
 
 import argparse
 import os
@@ -55,8 +57,10 @@ class Case:
             self.args = f.read()
         stdin = os.path.join(path, "stdin")
         self.stdin = open(stdin, "rb").read() if os.path.exists(stdin) else None
+        only = os.path.join(path, "only")
+        self.only = open(only).read().strip() if os.path.exists(only) else None
         self.inputs = sorted(f for f in os.listdir(path)
-                             if f not in ("args", "stdin", "expect", "README")
+                             if f not in ("args", "stdin", "only", "expect", "README")
                              and os.path.isfile(os.path.join(path, f)))
         expect = os.path.join(path, "expect")
         self.expected = sorted(os.listdir(expect)) if os.path.isdir(expect) else []
@@ -290,11 +294,15 @@ def main():
             host = WineHost(args.prefix or os.path.join(scratch, "wineprefix"))
             host.start()
             runners.append(WineRunner(host, args.wine, args.launcher))
-        if args.native and not args.update:
+        if args.native:
             runners.append(NativeRunner(args.native))
         try:
             for case in cases:
                 for runner in runners:
+                    if case.only and case.only != runner.label:
+                        continue
+                    if args.update and runner.label == "native" and case.only != "native":
+                        continue  # the Windows program's results are the reference
                     problems = run_case(runner, case, scratch, args.update)
                     status = "ok" if not problems else "FAILED"
                     print(f"{status:6} {runner.label:6} {case.name}")

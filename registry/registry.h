@@ -22,10 +22,12 @@ constexpr RegStatus kRegBadKey = 1010;          // ERROR_BADKEY
 constexpr RegStatus kRegKeyDeleted = 1018;      // ERROR_KEY_DELETED: handle of a deleted key
 
 // An open key. Opaque; the value of the root below is the platform's
-// HKEY_CLASSES_ROOT.
+// HKEY_CLASSES_ROOT, (HKEY)(LONG)0x80000000, sign-extended on 64-bit builds.
 typedef struct RegKeyOpaque* RegKey;
 
-inline RegKey ClassesRootKey() { return reinterpret_cast<RegKey>(uintptr_t{0x80000000u}); }
+inline RegKey ClassesRootKey() {
+  return reinterpret_cast<RegKey>(static_cast<intptr_t>(static_cast<int32_t>(0x80000000u)));
+}
 
 class Registry {
  public:

@@ -18,18 +18,23 @@ EXPECTED_RESOURCES = [
     r'STYLE 0x[0-9a-f]+',
     r'EXSTYLE 0x40000',  # WS_EX_APPWINDOW
     r'CAPTION "Brindlex"',
-    r'FONT 8, "MS Sans Serif", 0, 0, 1',
-    r'DEFPUSHBUTTON "&Exit", 1, 12, 24, 50, 11',
-    r'LTEXT "[^"]*", -1, 124, 13, 19, 10',
-    r'1 "ProductKey"', r'2 "PatchKey"', r'3 "Patches"', r'4 "Installer\\\\Products\\\\"',
-    r'5 "Installer\\\\Patches\\\\"', r'6 "Upgrade"', r'7 "OLMSETUP.INF"', r'8 "Brindlex.log"',
-    r'FILEVERSION 1, 0, 0, 1', r'PRODUCTVERSION 1, 0, 0, 1', r'FILETYPE 0x1',
+    # windres leaves out weight 0, not italic and the default character set.
+    r'FONT 8, "MS Sans Serif"\n',
+    # child, visible, tab stop, default push button
+    r'DEFPUSHBUTTON "&Exit", 1, 12, 24, 50, 11, 0x50010001',
+    # child, visible, group, left-aligned
+    r'LTEXT "[^"]*", -1, 124, 13, 19, 10, 0x50020000',
+    r'1, "ProductKey"', r'2, "PatchKey"', r'3, "Patches"', r'4, "Installer\\\\Products\\\\"',
+    r'5, "Installer\\\\Patches\\\\"', r'6, "Upgrade"', r'7, "OLMSETUP.INF"', r'8, "Brindlex.log"',
+    r'FILEVERSION 1, 0, 0, 1', r'PRODUCTVERSION 1, 0, 0, 1', r'FILEOS 0x4\n', r'FILETYPE 0x1\n',
     r'BLOCK "040904b0"',
     r'VALUE "FileDescription", "Brindlex MFC Application"', r'VALUE "InternalName", "Brindlex"',
     r'VALUE "OriginalFilename", "Brindlex.EXE"', r'VALUE "ProductName", "Brindlex Application"',
     r'VALUE "Comments", ""', r'VALUE "CompanyName", ""', r'VALUE "LegalTrademarks", ""',
     r'VALUE "PrivateBuild", ""', r'VALUE "SpecialBuild", ""',
-    r'128 ICON',
+    r'128 14 /\* RT_GROUP_ICON \*/',
+    r'"\\020\\020\\000\\000", 1, 32',  # 16 x 16
+    r'"\\040\\040\\000\\000", 1, 32',  # 32 x 32
 ]
 
 # DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU

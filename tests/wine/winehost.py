@@ -15,8 +15,13 @@ class WineHost:
     """A Wine prefix and an X display, both made on first use and shut down
     by close(). Only processes started here are ever stopped."""
 
-    def __init__(self, prefix):
+    def __init__(self, prefix, managed_windows=True):
+        """managed_windows=False makes Wine show windows without waiting for
+        a window manager, which the bare display does not have: hiding a
+        window then takes no time instead of a two-second timeout, but the
+        close command and virtual desktops no longer work."""
         self.prefix = os.path.abspath(prefix)
+        self.managed_windows = managed_windows
         self.xvfb = None
         self.display = None
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all")
@@ -37,6 +42,8 @@ class WineHost:
         # starts quickly.
         subprocess.run([WINESERVER, "-p"], env=self.env, check=False,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.run([WINE, "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
+                  "/d", "Y" if self.managed_windows else "N", "/f"])
 
     def _start_display(self):
         for number in range(90, 190):

@@ -1,0 +1,103 @@
+// The registry editor's text format (".reg" files), read into a KeyTree and
+// written back after keys were deleted. The POSIX build keeps its registry in
+// such a file.
+//
+// Accepted files: the header "Windows Registry Editor Version 5.00" or
+// "REGEDIT4" on the first line, in UTF-16LE with a byte order mark or in
+// single bytes without one (read as ANSI, Windows-1252, as the platform's
+// import does); lines end in CRLF or LF. After the header come blank lines,
+// comments (";" or "#" first), sections "[ROOT\key\...]" and the value lines
+// of a section. Sections under HKEY_CLASSES_ROOT (or HKCR) name keys of the
+// tree, and each implies the keys above it; sections under the other
+// predefined roots are kept but not read.
+//
+// Anything else makes the file unreadable rather than risk losing what it
+// holds: another encoding (UTF-8 or UTF-16 byte order marks included),
+// another header, a line of unknown form, a value line before the first
+// section, a deletion section "[-...]", an unknown root, a key name longer
+// than 256 characters or (in UTF-16 files) with a character outside the ANSI
+// code page, a key more than 512 levels below the root (the platform's
+// registry holds none, and deleting it would recurse that deep), a zero
+// character, a CR not followed by LF, a hex value continued past the end of
+// the file.
+#ifndef BRINDLEX_REGISTRY_HIVE_FORMAT_H_
+#define BRINDLEX_REGISTRY_HIVE_FORMAT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "registry/key_tree.h"
+
+enum class HiveEncoding { kAnsi, kUtf16Le };
+
+struct HiveError {
+  size_t line = 0;  // 1-based line of the file the fault is on
+  std::string message;
+};
+
+// Where one section of a file starts and what it names.
+struct HiveSection {
+  size_t begin = 0;        // offset of its header line in the file
+  KeyNode* key = nullptr;  // null for a section under another root
+  // The depth (1 for a key right below the root) of the first key on its
+  // path that this section created: the keys from there down to `key` took
+  // the spelling of their names from it. kCreatedNone when it created none.
+  uint16_t created_from = 0;
+  static constexpr uint16_t kCreatedNone = 0xFFFF;
+};
+
+// Called with consecutive pieces of the file being written. Returns false to
+// stop the writing.
+using HiveSink = std::function<bool(const char* data, size_t size)>;
+
+class HiveDocument {
+ public:
+  HiveDocument() = default;
+  HiveDocument(const HiveDocument&) = delete;
+  HiveDocument& operator=(const HiveDocument&) = delete;
+
+  // Reads the file contents `text` and adds every key it names under
+  // HKEY_CLASSES_ROOT to `tree`, which must outlive the document and lose
+  // keys only by deletes. Returns true on success.
+  // On failure returns false and describes the first fault in `*error`; the
+  // tree may then hold some of the keys and the document is unusable.
+  bool Parse(std::string text, KeyTree* tree, HiveError* error);
+
+  // Writes the file as it reads after the deletes made in the tree since
+  // Parse: the bytes read, less the section of every deleted key (its header
+  // line up to the next header line: its values, and blank lines and
+  // comments after them). Where a removed section had created keys that
+  // remain (keys above its own that no earlier section named), the deepest
+  // of them gets a section of its own, without values, in its place: so
+  // reading the file again gives the tree as it is, the keys that lost their
+  // last section included, with names spelled as first created. With no
+  // deletes the bytes come out unchanged. Returns false when `sink` did.
+  bool Write(const HiveSink& sink) const;
+
+  // Write into a string.
+  std::string ToString() const;
+
+  HiveEncoding encoding() const { return encoding_; }
+
+ private:
+  // Passes the bytes read from `begin` to `end` to `sink`, if there are any.
+  bool WriteText(size_t begin, size_t end, const HiveSink& sink) const;
+  // Passes what stands in for the deleted `section` to `sink`: a section
+  // without values for a key it created that remains, or nothing.
+  bool WriteReplacement(const HiveSection& section, const HiveSink& sink) const;
+  // The deepest key on the path of `section`, a deleted section, that the
+  // section created and that still exists; null when there is none.
+  static const KeyNode* DeepestKeptKeyCreatedBy(const HiveSection& section);
+  std::string EncodeSectionFor(const KeyNode* key) const;
+
+  std::string text_;
+  HiveEncoding encoding_ = HiveEncoding::kAnsi;
+  std::string line_end_ = "\r\n";  // as the header line ends, in ANSI
+  KeyTree* tree_ = nullptr;
+  std::vector<HiveSection> sections_;
+};
+
+#endif  // BRINDLEX_REGISTRY_HIVE_FORMAT_H_

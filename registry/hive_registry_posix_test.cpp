@@ -1,0 +1,306 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "registry/code_page.h"
+#include "registry/hive_registry.h"
+#include "registry/registry_contract_test.h"
+#include "tests/support/scratch_dir.h"
+
+namespace {
+
+// The ANSI text `ansi` as a UTF-16LE file with a byte order mark, as the
+// platform's export writes it.
+std::string Utf16File(const std::string& ansi) {
+  std::string bytes = "\xFF\xFE";
+  for (char byte : ansi) {
+    const char16_t unit = AnsiToUtf16(static_cast<unsigned char>(byte));
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
+
+struct HiveHarness {
+  void AddKey(const std::string& path) { text += "[HKEY_CLASSES_ROOT\\" + path + "]\r\n\r\n"; }
+
+  Registry& registry() {
+    if (!hive) {
+      dir.Write("registry.reg", Utf16File(text));
+      hive = MakeHiveRegistry(dir.File("registry.reg"));
+    }
+    return *hive;
+  }
+
+  void Reload() {
+    EXPECT_EQ(kRegSuccess, registry().Flush());
+    hive = MakeHiveRegistry(dir.File("registry.reg"));
+  }
+
+  ScratchDir dir;
+  std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+  std::unique_ptr<Registry> hive;
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(Hive, RegistryContract, HiveHarness);
+
+const char kHive[] =
+    "Windows Registry Editor Version 5.00\r\n\r\n"
+    "[HKEY_CLASSES_ROOT\\Installer\\Patches\\P1]\r\n\"a\"=\"1\"\r\n\r\n"
+    "[HKEY_CLASSES_ROOT\\Installer\\Patches\\P1\\SourceList]\r\n\r\n"
+    "[HKEY_CLASSES_ROOT\\Installer\\Patches\\P2]\r\n\r\n";
+
+class HiveRegistryTest : public ::testing::Test {
+ protected:
+  std::string File() const { return dir_.File("registry.reg"); }
+
+  std::unique_ptr<Registry> Hive() { return MakeHiveRegistry(File()); }
+
+  // The names in the scratch directory.
+  std::set<std::string> Listing() const {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+
+  ino_t Inode() const {
+    struct stat info;
+    return stat(File().c_str(), &info) == 0 ? info.st_ino : 0;
+  }
+
+  // True when another open of the file can take the lock at once.
+  bool Lockable() const {
+    const int fd = open(File().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool locked = flock(fd, LOCK_EX | LOCK_NB) == 0;
+    close(fd);
+    return locked;
+  }
+
+  static RegStatus Open(Registry& registry, const char* path) {
+    RegKey key = nullptr;
+    RegStatus status = registry.OpenKey(ClassesRootKey(), path, &key);
+    if (status == kRegSuccess) (void)registry.CloseKey(key);
+    return status;
+  }
+
+  ScratchDir dir_;
+};
+
+TEST_F(HiveRegistryTest, MissingFileIsAnEmptyRegistryAndIsNeverCreated) {
+  std::unique_ptr<Registry> hive = Hive();
+  EXPECT_EQ(kRegFileNotFound, Open(*hive, "Installer"));
+  EXPECT_EQ(kRegAccessDenied, hive->DeleteKey(ClassesRootKey(), ""));
+  EXPECT_EQ(kRegSuccess, hive->Flush());
+  EXPECT_TRUE(Listing().empty());
+}
+
+TEST_F(HiveRegistryTest, FileIsNotTouchedWhenNothingWasDeleted) {
+  dir_.Write("registry.reg", kHive);
+  const ino_t before = Inode();
+  std::unique_ptr<Registry> hive = Hive();
+  EXPECT_EQ(kRegSuccess, Open(*hive, "Installer\\Patches\\P1"));
+  EXPECT_EQ(kRegAccessDenied, hive->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P1"));
+  EXPECT_EQ(kRegFileNotFound, hive->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P9"));
+  EXPECT_EQ(kRegSuccess, hive->Flush());
+  EXPECT_EQ(before, Inode());
+  EXPECT_EQ(kHive, dir_.Read("registry.reg"));
+}
+
+TEST_F(HiveRegistryTest, FlushCommitsTheDeletesKeepingTheFileMode) {
+  dir_.Write("registry.reg", kHive);
+  ASSERT_EQ(0, chmod(File().c_str(), 0640));
+  std::unique_ptr<Registry> hive = Hive();
+  ASSERT_EQ(kRegSuccess, hive->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P1\\SourceList"));
+  ASSERT_EQ(kRegSuccess, hive->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P2"));
+  EXPECT_EQ(kHive, dir_.Read("registry.reg"));  // nothing written before Flush
+  EXPECT_EQ(kRegSuccess, hive->Flush());
+  EXPECT_EQ(
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_CLASSES_ROOT\\Installer\\Patches\\P1]\r\n\"a\"=\"1\"\r\n\r\n",
+      dir_.Read("registry.reg"));
+  struct stat info;
+  ASSERT_EQ(0, stat(File().c_str(), &info));
+  EXPECT_EQ(0640u, info.st_mode & 07777);
+  EXPECT_EQ(std::set<std::string>{"registry.reg"}, Listing());
+}
+
+TEST_F(HiveRegistryTest, DeletesAreDroppedWithoutFlush) {
+  dir_.Write("registry.reg", kHive);
+  {
+    std::unique_ptr<Registry> hive = Hive();
+    ASSERT_EQ(kRegSuccess, hive->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P2"));
+  }
+  EXPECT_EQ(kHive, dir_.Read("registry.reg"));
+  EXPECT_TRUE(Lockable());
+  EXPECT_EQ(std::set<std::string>{"registry.reg"}, Listing());
+}
+
+TEST_F(HiveRegistryTest, LargeFileKeepsEveryByteAroundTheDeletedKeys) {
+  // Megabytes of sections, so that reading and writing span many buffers;
+  // the deleted keys are the first, two in the middle and the last.
+  const std::string header =
+      "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CLASSES_ROOT\\Installer]\r\n\r\n";
+  std::string text = header;
+  std::string expected = header;
+  std::vector<std::string> deleted;
+  const int kKeys = 30000;
+  for (int i = 0; i < kKeys; ++i) {
+    const std::string name = "Installer\\K" + std::to_string(100000 + i);
+    const std::string section =
+        "[HKEY_CLASSES_ROOT\\" + name + "]\r\n\"v\"=\"" + std::string(100, 'x') + "\"\r\n\r\n";
+    text += section;
+    if (i % 10000 == 0 || i == kKeys - 1) {
+      deleted.push_back(name);
+    } else {
+      expected += section;
+    }
+  }
+  dir_.Write("registry.reg", text);
+  std::unique_ptr<Registry> hive = Hive();
+  for (const std::string& name : deleted) {
+    ASSERT_EQ(kRegSuccess, hive->DeleteKey(ClassesRootKey(), name.c_str())) << name;
+  }
+  ASSERT_EQ(kRegSuccess, hive->Flush());
+  EXPECT_TRUE(dir_.Read("registry.reg") == expected) << "the file differs from the expected";
+}
+
+TEST_F(HiveRegistryTest, AfterFlushTheFileIsReadAgain) {
+  dir_.Write("registry.reg", kHive);
+  std::unique_ptr<Registry> hive = Hive();
+  RegKey key = nullptr;
+  ASSERT_EQ(kRegSuccess, hive->OpenKey(ClassesRootKey(), "Installer\\Patches", &key));
+  ASSERT_EQ(kRegSuccess, hive->DeleteKey(key, "P2"));
+  ASSERT_EQ(kRegSuccess, hive->Flush());
+  EXPECT_EQ(kRegInvalidHandle, hive->CloseKey(key));
+  EXPECT_EQ(kRegFileNotFound, Open(*hive, "Installer\\Patches\\P2"));
+  EXPECT_EQ(kRegSuccess, Open(*hive, "Installer\\Patches\\P1"));
+}
+
+TEST_F(HiveRegistryTest, UnparsableFileIsLeftAloneAndNoKeyOpens) {
+  const std::string broken = std::string(kHive) + "garbage\r\n";
+  dir_.Write("registry.reg", broken);
+  std::unique_ptr<Registry> hive = Hive();
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(kRegBadKey, Open(*hive, "Installer\\Patches\\P1"));
+  EXPECT_EQ(kRegBadKey, Open(*hive, ""));
+  char name[260];
+  uint32_t capacity = sizeof name;
+  EXPECT_EQ(kRegBadKey, hive->EnumKey(ClassesRootKey(), 0, name, &capacity));
+  EXPECT_EQ(kRegBadKey, hive->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P2"));
+  EXPECT_TRUE(Lockable());  // a file that is never written needs no lock
+  EXPECT_EQ(kRegSuccess, hive->Flush());
+  const std::string message = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, message.find(File() + ":10: ")) << message;
+  EXPECT_EQ(1, std::count(message.begin(), message.end(), '\n')) << message;
+  EXPECT_EQ(broken, dir_.Read("registry.reg"));
+  EXPECT_EQ(std::set<std::string>{"registry.reg"}, Listing());
+}
+
+TEST_F(HiveRegistryTest, UnreadableFileIsReported) {
+  ASSERT_EQ(0, mkdir(File().c_str(), 0755));
+  std::unique_ptr<Registry> hive = Hive();
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(kRegBadKey, Open(*hive, "Installer"));
+  const std::string message = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, message.find(File())) << message;
+}
+
+TEST_F(HiveRegistryTest, LockIsHeldFromTheFirstReadUntilFlush) {
+  dir_.Write("registry.reg", kHive);
+  std::unique_ptr<Registry> hive = Hive();
+  EXPECT_TRUE(Lockable());  // nothing read yet
+  EXPECT_EQ(kRegSuccess, Open(*hive, "Installer"));
+  EXPECT_FALSE(Lockable());
+  EXPECT_EQ(kRegSuccess, hive->Flush());
+  EXPECT_TRUE(Lockable());
+}
+
+TEST_F(HiveRegistryTest, RunsAtTheSameTimeLoseNoDelete) {
+  dir_.Write("registry.reg", kHive);
+  std::unique_ptr<Registry> first = Hive();
+  std::unique_ptr<Registry> second = Hive();
+  ASSERT_EQ(kRegSuccess, first->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P2"));
+  RegStatus second_delete = -1;
+  std::thread waiter([&] {
+    // Waits for the lock, then must see the file the first run wrote.
+    second_delete = second->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P1\\SourceList");
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_EQ(kRegSuccess, first->Flush());
+  waiter.join();
+  ASSERT_EQ(kRegSuccess, second_delete);
+  ASSERT_EQ(kRegSuccess, second->Flush());
+  EXPECT_EQ(
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_CLASSES_ROOT\\Installer\\Patches\\P1]\r\n\"a\"=\"1\"\r\n\r\n",
+      dir_.Read("registry.reg"));
+}
+
+TEST_F(HiveRegistryTest, FailedCommitKeepsTheOldFileAndLeavesNoTemporaryFile) {
+  dir_.Write("registry.reg", kHive);
+  std::unique_ptr<Registry> hive = Hive();
+  ASSERT_EQ(kRegSuccess, hive->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P2"));
+  // A directory now stands where the file was, so the rename must fail.
+  ASSERT_EQ(0, rename(File().c_str(), dir_.File("moved.reg").c_str()));
+  ASSERT_EQ(0, mkdir(File().c_str(), 0755));
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(kRegIoFailed, hive->Flush());
+  const std::string message = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, message.find(File())) << message;
+  EXPECT_EQ((std::set<std::string>{"moved.reg", "registry.reg"}), Listing());
+  EXPECT_EQ(kHive, dir_.Read("moved.reg"));
+}
+
+// A run killed between linking its new file and renaming it leaves the file
+// under a temporary name; the next run that holds the lock removes it, and
+// nothing that merely looks alike.
+TEST_F(HiveRegistryTest, NextRunRemovesTemporaryFilesOfAKilledRun) {
+  dir_.Write("registry.reg", kHive);
+  const std::set<std::string> others = {
+      "registry.reg",
+      ".registry.reg.1.2.tmp",         // two numbers
+      ".registry.reg.1.2.3.4.tmp",     // four
+      ".registry.reg.x.2.3.tmp",       // not a number
+      ".other.reg.1.2.3.tmp",          // another file's
+      "registry.reg.1.2.3.tmp",        // not hidden
+      ".registry.reg.1.2.3.tmp.keep",  // another suffix
+  };
+  for (const std::string& name : others) {
+    if (name != "registry.reg") dir_.Write(name, "x");
+  }
+  dir_.Write(".registry.reg.4242.987654321.0.tmp", kHive);
+  dir_.Write(".registry.reg.17.5.99.tmp", "");
+  std::unique_ptr<Registry> hive = Hive();
+  EXPECT_EQ(kRegSuccess, Open(*hive, "Installer"));
+  EXPECT_EQ(others, Listing());
+  EXPECT_EQ(kRegSuccess, hive->Flush());
+  EXPECT_EQ(kHive, dir_.Read("registry.reg"));
+}
+
+TEST_F(HiveRegistryTest, ImpliedKeyOutlivesItsLastListedSubkey) {
+  dir_.Write("registry.reg",
+             "REGEDIT4\n\n[HKEY_CLASSES_ROOT\\Installer\\Patches\\P1\\SourceList]\n\n");
+  std::unique_ptr<Registry> hive = Hive();
+  ASSERT_EQ(kRegSuccess, hive->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P1\\SourceList"));
+  ASSERT_EQ(kRegSuccess, hive->Flush());
+  EXPECT_EQ("REGEDIT4\n\n[HKEY_CLASSES_ROOT\\Installer\\Patches\\P1]\n\n",
+            dir_.Read("registry.reg"));
+  EXPECT_EQ(kRegSuccess, Open(*hive, "Installer\\Patches\\P1"));
+}
+
+}  // namespace

@@ -1,0 +1,160 @@
+// KeyTree: an in-memory hierarchy of registry keys below one root that
+// behaves as the platform's registry does for the operations the cleaner
+// uses: names matched without regard to case (the case of the first creation
+// is kept), subkeys listed in the platform's order, and the platform's rules
+// and status codes for key paths, deletes and deleted keys. Names are ANSI
+// (Windows-1252) byte strings. Built for about a million keys: each key holds
+// its subkeys in a set sorted by the folded name.
+#ifndef BRINDLEX_REGISTRY_KEY_TREE_H_
+#define BRINDLEX_REGISTRY_KEY_TREE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "registry/registry.h"
+
+// Orders key names as the platform lists them: by the UTF-16 code units of
+// their characters folded to lower case, a prefix before longer names.
+// Returns <0, 0 or >0. Names that compare 0 name the same key.
+int CompareKeyNames(std::string_view a, std::string_view b);
+
+class KeyNode;
+
+struct KeyNameLess {
+  using is_transparent = void;
+  bool operator()(const KeyNode* a, const KeyNode* b) const;
+  bool operator()(const KeyNode* a, std::string_view b) const;
+  bool operator()(std::string_view a, const KeyNode* b) const;
+};
+
+// One key. Nodes are owned by their tree and stay valid as long as it lives,
+// deleted ones included, so a handle to a deleted key can still be asked.
+class KeyNode {
+ public:
+  KeyNode() = default;
+  KeyNode(const KeyNode&) = delete;
+  KeyNode& operator=(const KeyNode&) = delete;
+
+  // The name as first created; empty for the root.
+  std::string_view name() const { return std::string_view(name_, length_); }
+  // The key that holds this one; null for the root. Kept after a delete.
+  KeyNode* parent() const { return parent_; }
+  bool deleted() const { return deleted_; }
+  size_t child_count() const { return children_ ? children_->size() : 0; }
+
+ private:
+  friend class KeyTree;
+  using ChildSet = std::set<KeyNode*, KeyNameLess>;
+
+  const char* name_ = "";
+  uint16_t length_ = 0;
+  bool deleted_ = false;
+  KeyNode* parent_ = nullptr;
+  std::unique_ptr<ChildSet> children_;  // created with the first subkey
+};
+
+class KeyTree {
+ public:
+  // Longest key name (one path component) the platform accepts.
+  static constexpr size_t kMaxNameLength = 256;
+  // Longest key path string, in bytes, that the platform's ANSI calls accept.
+  static constexpr size_t kMaxPathLength = 260;
+  // Deepest level below the root at which the platform's registry holds a
+  // key. Not enforced by the tree; a registry that loads keys from a file
+  // refuses deeper ones, so that a recursive delete stays within the stack.
+  static constexpr size_t kMaxDepth = 512;
+
+  KeyTree();
+  ~KeyTree();
+  KeyTree(const KeyTree&) = delete;
+  KeyTree& operator=(const KeyTree&) = delete;
+
+  KeyNode* root() { return &nodes_.front(); }
+  const KeyNode* root() const { return &nodes_.front(); }
+
+  // --- Building ---
+
+  // The subkey of `parent` named `name` without regard to case; created with
+  // that spelling when there is none. Returns null, creating nothing, when
+  // `parent` is deleted or `name` is empty, longer than kMaxNameLength or
+  // holds a backslash or a zero byte.
+  KeyNode* AddChild(KeyNode* parent, std::string_view name);
+
+  // Adds every key on `path` below the root (names separated by
+  // backslashes; empty names are skipped). Returns the last key, the root
+  // when the path names none, or null when a name is refused by AddChild
+  // (keys before it stay).
+  KeyNode* AddPath(std::string_view path);
+
+  // --- Platform operations (RegOpenKeyExA, RegDeleteKeyA, RegEnumKeyExA) ---
+  // `from` is the key a path starts at; the root stands for the root's
+  // predefined handle. A null path is read as "".
+
+  // Finds `path` below `from`. Returns 0 and stores the key in `*key` (the
+  // root or `from` itself for a path without names). Else `*key` is left
+  // unchanged and the result is: 1018 when `from` is deleted; 234 when the
+  // path is longer than kMaxPathLength; 161 when it starts with a backslash
+  // (the root accepts one leading backslash); 87 when a name on the way is
+  // longer than kMaxNameLength; 2 when a key on the way does not exist.
+  // Backslashes at the end and doubled ones are ignored.
+  RegStatus Open(KeyNode* from, const char* path, KeyNode** key) const;
+
+  // Deletes the key that Open(from, path) would find. Returns 0 when it was
+  // deleted; 87 for a null path; Open's codes, except that a leading
+  // backslash always gives 161; 5 when the key still has subkeys or is the
+  // root. On failure nothing changes.
+  RegStatus Delete(KeyNode* from, const char* path);
+
+  // Names the subkey of `key` at `index` in the platform's order. `*capacity`
+  // is the size of `name` in bytes. Returns 0, the name with its terminator
+  // in `name` and its length (terminator excluded) in `*capacity`; 1018 when
+  // `key` is deleted, 259 when there is no such subkey and 234 when the name
+  // and terminator do not fit, each leaving `name` and `*capacity` unchanged.
+  RegStatus EnumName(const KeyNode* key, uint32_t index, char* name, uint32_t* capacity) const;
+
+  // --- Inspection ---
+
+  // The subkey of `parent` named `name` without regard to case, or null.
+  KeyNode* FindChild(const KeyNode* parent, std::string_view name) const;
+  // The subkey at `index` in the platform's order, or null. Walking the
+  // indexes upwards costs constant time per step.
+  KeyNode* ChildAt(const KeyNode* parent, uint32_t index) const;
+  // The names from below the root down to `key`, joined by backslashes;
+  // empty for the root.
+  std::string PathOf(const KeyNode* key) const;
+  // The path of every existing key below the root: each key before its
+  // subkeys, subkeys in the platform's order.
+  std::vector<std::string> ListPaths() const;
+  // Existing keys below the root.
+  size_t key_count() const { return key_count_; }
+  // Successful deletes so far.
+  uint64_t delete_count() const { return delete_count_; }
+
+ private:
+  struct EnumCursor {
+    const KeyNode* parent = nullptr;
+    uint32_t index = 0;
+    KeyNode::ChildSet::const_iterator position;
+    uint64_t generation = 0;
+  };
+
+  RegStatus Walk(KeyNode* from, std::string_view path, KeyNode** key) const;
+  const char* StoreName(std::string_view name);
+  void Remove(KeyNode* key);
+
+  std::deque<KeyNode> nodes_;  // stable addresses; the root first
+  std::vector<std::unique_ptr<char[]>> name_blocks_;
+  size_t name_block_used_ = 0;
+  size_t key_count_ = 0;
+  uint64_t delete_count_ = 0;
+  uint64_t generation_ = 0;  // changes with every insert and delete
+  mutable EnumCursor cursor_;
+};
+
+#endif  // BRINDLEX_REGISTRY_KEY_TREE_H_

@@ -1,0 +1,125 @@
+#include "registry/key_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> Names(const KeyTree& tree, const KeyNode* parent) {
+  std::vector<std::string> names;
+  for (uint32_t index = 0; const KeyNode* child = tree.ChildAt(parent, index); ++index) {
+    names.emplace_back(child->name());
+  }
+  return names;
+}
+
+std::string Hex(const std::vector<std::string>& names) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (const std::string& name : names) {
+    for (unsigned char byte : name) {
+      text += kDigits[byte >> 4];
+      text += kDigits[byte & 15];
+    }
+    text += ' ';
+  }
+  return text;
+}
+
+TEST(KeyNameOrder, MatchesThePlatformForEverySingleByteName) {
+  // Every byte from 0x20 but the backslash created as a key, in byte order,
+  // then listed: the order and the merged letters measured on the platform.
+  KeyTree tree;
+  for (int byte = 0x20; byte <= 0xFF; ++byte) {
+    if (byte != '\\') tree.AddChild(tree.root(), std::string(1, static_cast<char>(byte)));
+  }
+  EXPECT_EQ(
+      "20 21 22 23 24 25 26 27 28 29 2A 2B 2C 2D 2E 2F 30 31 32 33 34 35 36 37 38 39 3A 3B 3C "
+      "3D 3E 3F 40 5B 5D 5E 5F 60 41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50 51 52 53 54 "
+      "55 56 57 58 59 5A 7B 7C 7D 7E 7F 81 8D 8F 90 9D A0 A1 A2 A3 A4 A5 A6 A7 A8 A9 AA AB AC "
+      "AD AE AF B0 B1 B2 B3 B4 B5 B6 B7 B8 B9 BA BB BC BD BE BF D7 DF C0 C1 C2 C3 C4 C5 C6 C7 "
+      "C8 C9 CA CB CC CD CE CF D0 D1 D2 D3 D4 D5 D6 F7 D8 D9 DA DB DC DD DE 9F 8C 8A 8E 83 88 "
+      "98 96 97 91 92 82 93 94 84 86 87 95 85 89 8B 9B 80 99 ",
+      Hex(Names(tree, tree.root())));
+}
+
+TEST(KeyNameOrder, PrefixFirstAndNoNumericOrLocaleRules) {
+  EXPECT_LT(CompareKeyNames("1", "10"), 0);
+  EXPECT_LT(CompareKeyNames("10", "9"), 0);
+  EXPECT_LT(CompareKeyNames("a_", "aZ"), 0);
+  EXPECT_EQ(0, CompareKeyNames("Product", "pRODUCT"));
+  EXPECT_EQ(0, CompareKeyNames("\xC9T\xC9", "\xE9t\xE9"));
+  EXPECT_NE(0, CompareKeyNames("P1", "P1 "));
+}
+
+TEST(KeyTreeBuild, AddChildRefusesNamesThePlatformCannotHold) {
+  KeyTree tree;
+  EXPECT_EQ(nullptr, tree.AddChild(tree.root(), ""));
+  EXPECT_EQ(nullptr, tree.AddChild(tree.root(), "a\\b"));
+  EXPECT_EQ(nullptr, tree.AddChild(tree.root(), std::string("a\0b", 3)));
+  EXPECT_EQ(nullptr, tree.AddChild(tree.root(), std::string(257, 'x')));
+  EXPECT_NE(nullptr, tree.AddChild(tree.root(), std::string(256, 'x')));
+  EXPECT_EQ(1u, tree.key_count());
+}
+
+TEST(KeyTreeBuild, AddPathSkipsEmptyNamesAndReusesKeysOfAnyCase) {
+  KeyTree tree;
+  KeyNode* leaf = tree.AddPath("\\A\\\\B\\C\\");
+  ASSERT_NE(nullptr, leaf);
+  EXPECT_EQ("A\\B\\C", tree.PathOf(leaf));
+  EXPECT_EQ(tree.root(), tree.AddPath("\\\\"));
+  EXPECT_EQ(leaf, tree.AddPath("a\\b\\c"));
+  EXPECT_EQ(3u, tree.key_count());
+}
+
+TEST(KeyTreeBuild, NoKeyIsAddedBelowADeletedKey) {
+  KeyTree tree;
+  KeyNode* gone = tree.AddPath("Gone");
+  ASSERT_EQ(kRegSuccess, tree.Delete(tree.root(), "Gone"));
+  EXPECT_TRUE(gone->deleted());
+  EXPECT_EQ(tree.root(), gone->parent());
+  EXPECT_EQ(nullptr, tree.AddChild(gone, "Kid"));
+  EXPECT_NE(gone, tree.AddPath("Gone"));  // a new key of the same name
+}
+
+TEST(KeyTreeListing, ParentsBeforeSubkeysSiblingsInPlatformOrder) {
+  KeyTree tree;
+  for (const char* path : {"b\\z", "B\\a", "a", "_\\x\\y"}) tree.AddPath(path);
+  EXPECT_EQ((std::vector<std::string>{"_", "_\\x", "_\\x\\y", "a", "b", "b\\a", "b\\z"}),
+            tree.ListPaths());
+}
+
+TEST(KeyTreeListing, IndexWalkStaysRightAcrossDeletes) {
+  KeyTree tree;
+  for (const char* name : {"d", "a", "c", "b", "e"}) tree.AddPath(name);
+  EXPECT_EQ((std::vector<std::string>{"a", "b", "c", "d", "e"}), Names(tree, tree.root()));
+  EXPECT_EQ("c", tree.ChildAt(tree.root(), 2)->name());
+  ASSERT_EQ(kRegSuccess, tree.Delete(tree.root(), "b"));
+  EXPECT_EQ("d", tree.ChildAt(tree.root(), 2)->name());
+  EXPECT_EQ("a", tree.ChildAt(tree.root(), 0)->name());
+  EXPECT_EQ(nullptr, tree.ChildAt(tree.root(), 4));
+  EXPECT_EQ(4u, tree.key_count());
+  EXPECT_EQ(1u, tree.delete_count());
+}
+
+TEST(KeyTreeScale, ManySiblingsAreAddedFoundAndDeletedFromTheFront) {
+  KeyTree tree;
+  KeyNode* parent = tree.AddPath("Installer\\Patches");
+  constexpr int kCount = 200000;
+  for (int index = kCount; index > 0; --index) {
+    ASSERT_NE(nullptr, tree.AddChild(parent, "Patch" + std::to_string(index)));
+  }
+  EXPECT_NE(nullptr, tree.FindChild(parent, "PATCH4711"));
+  char name[260];
+  for (int deleted = 0; deleted < kCount; ++deleted) {
+    uint32_t capacity = sizeof name;
+    ASSERT_EQ(kRegSuccess, tree.EnumName(parent, 0, name, &capacity));
+    ASSERT_EQ(kRegSuccess, tree.Delete(parent, name));
+  }
+  EXPECT_EQ(0u, parent->child_count());
+}
+
+}  // namespace

@@ -69,6 +69,10 @@ class CMainDlg : public CDialog {
  private:
   BOOL RunSequence();
   void WriteSettings();
+  // Reads the product key and the patch keys from the profile file at
+  // `full_path` into m_pStringList, logging each. Returns 1 when there is a
+  // product key, else 0.
+  int ReadKeys(const char* full_path);
 
   Services services_;
 };

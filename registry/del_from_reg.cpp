@@ -53,48 +53,48 @@ int CMainDlg::DelFromReg() {
 }
 
 RegStatus CMainDlg::DelRegKeyRcu(RegKey parent, const char* path) {
-  char name[kSubkeyNameCapacity] = {};
   WriteLog("CALLING: DelRegKeyRcu()\n");
-  RegStatus result = kRegSuccess;
-  Registry& registry = services_.registry;
-  RegKey key = nullptr;
+  RegStatus result = kRegBadKey;
   if (path == nullptr || *path == '\0') {
     WriteLog("\tERROR: Invaild Param\n");
-    result = kRegBadKey;
   } else {
     WriteLog("\tOPENING Reg Key --> %s\n", path);
-    if (registry.OpenKey(parent, path, &key) != kRegSuccess) {
-      WriteLog("\tUnable to OPEN %s\n", path);
-      result = kRegBadKey;
+    RegKey key = nullptr;
+    if (services_.registry.OpenKey(parent, path, &key) == kRegSuccess) {
+      result = DeleteOpenedKey(parent, path, key);
     } else {
-      for (;;) {
-        uint32_t capacity = kSubkeyNameCapacity;
-        // The buffer is not cleared between passes: when no subkey is left
-        // the trace repeats the name handled last.
-        RegStatus status = registry.EnumKey(key, 0, name, &capacity);
-        WriteLog("\tENUM Key return --> %s\n", name);
-        if (status == kRegNoMoreItems) {
-          WriteLog("\tNo more Keys DELETING --> %s\n", path);
-          // Deleted through the parent while its own handle is still open.
-          result = registry.DeleteKey(parent, path);
-          (void)registry.CloseKey(key);
-          break;
-        }
-        if (status != kRegSuccess) {
-          (void)registry.CloseKey(key);
-          result = status;
-          break;
-        }
-        WriteLog("\tMore Keys DELETING --> %s\n", name);
-        RegStatus child = DelRegKeyRcu(key, name);
-        if (child != kRegSuccess) {
-          (void)registry.CloseKey(key);
-          result = child;
-          break;
-        }
-      }
+      WriteLog("\tUnable to OPEN %s\n", path);
     }
   }
   WriteLog("LEAVING: DelRegKeyRcu()\n");
+  return result;
+}
+
+RegStatus CMainDlg::DeleteOpenedKey(RegKey parent, const char* path, RegKey key) {
+  Registry& registry = services_.registry;
+  char name[kSubkeyNameCapacity] = {};
+  RegStatus result = kRegSuccess;
+  for (;;) {
+    // Index 0 every time: each pass deletes the subkey found there. The
+    // buffer is not cleared between passes, so when no subkey is left the
+    // trace repeats the name handled last.
+    uint32_t capacity = kSubkeyNameCapacity;
+    const RegStatus status = registry.EnumKey(key, 0, name, &capacity);
+    WriteLog("\tENUM Key return --> %s\n", name);
+    if (status == kRegNoMoreItems) {
+      WriteLog("\tNo more Keys DELETING --> %s\n", path);
+      // Deleted through the parent while its own handle is still open.
+      result = registry.DeleteKey(parent, path);
+      break;
+    }
+    if (status != kRegSuccess) {
+      result = status;
+      break;
+    }
+    WriteLog("\tMore Keys DELETING --> %s\n", name);
+    result = DelRegKeyRcu(key, name);
+    if (result != kRegSuccess) break;
+  }
+  (void)registry.CloseKey(key);
   return result;
 }

@@ -43,10 +43,28 @@ if(CMAKE_CROSSCOMPILING)
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/wine/window_test.py
             --exe $<TARGET_FILE:brindlex> --prefix ${CMAKE_BINARY_DIR}/wineprefix
             --artifacts ${CMAKE_BINARY_DIR}/artifacts)
-  set_tests_properties(e2e_wine window_wine PROPERTIES TIMEOUT 1200 RUN_SERIAL TRUE)
+  # End-to-end cases whose inputs are made when the test runs.
+  add_test(NAME large_inputs_wine
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/stress/large_inputs_test.py
+            --wine $<TARGET_FILE:brindlex> --launcher $<TARGET_FILE:brindlex_launch>
+            --prefix ${CMAKE_BINARY_DIR}/wineprefix)
+  set_tests_properties(e2e_wine window_wine large_inputs_wine PROPERTIES
+    TIMEOUT 1200 RUN_SERIAL TRUE)
 else()
   add_test(NAME e2e_native
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e/run_e2e.py
             --native $<TARGET_FILE:brindlex>)
-  set_tests_properties(e2e_native PROPERTIES TIMEOUT 600)
+  add_test(NAME large_inputs_native
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/stress/large_inputs_test.py
+            --native $<TARGET_FILE:brindlex>)
+  set_tests_properties(e2e_native large_inputs_native PROPERTIES TIMEOUT 600)
+  # The hive file under stress: the program killed at every phase of a run
+  # (the file must be the old or the new one), and two runs at once (both
+  # deletions must land). Timing matters to both, so they run alone.
+  foreach(stress crash concurrency)
+    add_test(NAME stress_${stress}
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/stress/${stress}_test.py
+              $<TARGET_FILE:brindlex>)
+    set_tests_properties(stress_${stress} PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
+  endforeach()
 endif()

@@ -220,6 +220,8 @@ std::u16string Utf16ToUnits(std::string_view bytes, bool big_endian) {
     units.push_back(big_endian ? static_cast<char16_t>(first << 8 | second)
                                : static_cast<char16_t>(second << 8 | first));
   }
-  if (bytes.size() % 2 != 0) units.push_back(kReplacement);
+  // A file cut in the middle of a character keeps its last byte as a
+  // character of that value, in either byte order.
+  if (bytes.size() % 2 != 0) units.push_back(static_cast<unsigned char>(bytes.back()));
   return units;
 }

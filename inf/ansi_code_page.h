@@ -26,7 +26,8 @@ std::string UnitsToAnsi(std::u16string_view units);
 // surrogate pairs.
 std::u16string Utf8ToUnits(std::string_view bytes);
 
-// UTF-16 in the given byte order. A last odd byte gives U+FFFD.
+// UTF-16 in the given byte order. A last odd byte b gives the unit U+00bb
+// (so a cut CR still ends the line and a cut 'A' stays an 'A').
 std::u16string Utf16ToUnits(std::string_view bytes, bool big_endian);
 
 #endif  // BRINDLEX_INF_ANSI_CODE_PAGE_H_

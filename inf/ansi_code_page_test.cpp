@@ -46,7 +46,10 @@ TEST(AnsiCodePage, Utf8DecodingReplacesEachBrokenSequenceWithOneReplacement) {
 TEST(AnsiCodePage, Utf16DecodingHonoursByteOrderAndAnOddByte) {
   EXPECT_EQ(Utf16ToUnits(std::string("A\0\xE9\x00", 4), false), u"A\u00E9");
   EXPECT_EQ(Utf16ToUnits(std::string("\0A\x4E\x2D", 4), true), u"A\u4E2D");
-  EXPECT_EQ(Utf16ToUnits(std::string("A\0C", 3), false), u"A\uFFFD");
+  // A file cut in the middle of its last character keeps that byte.
+  EXPECT_EQ(Utf16ToUnits(std::string("A\0C", 3), false), u"AC");
+  EXPECT_EQ(Utf16ToUnits(std::string("\0A\xE9", 3), true), u"A\u00E9");
+  EXPECT_EQ(Utf16ToUnits(std::string("A\0\r", 3), false), u"A\r");
 }
 
 }  // namespace

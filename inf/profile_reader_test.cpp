@@ -201,7 +201,10 @@ TEST(ProfileReaderEncodings, ByteOrderMarksChooseTheDecoding) {
       {Utf16(u"[Upgrade]\r\nK=AB\u00E9", true), "Upgrade", "K", "AB\xE9"},
       {Utf16(u"[Upgrade]\r\nK=<\u0100\u20AC\u2260\U0001F600>"), "Upgrade", "K",
        "<A\x80\x3F\x3F\x3F>"},
-      {Utf16(u"[Upgrade]\r\nK=AB") + "C", "Upgrade", "K", "AB?"},
+      // Cut in the middle of the last character: its first byte stays.
+      {Utf16(u"[Upgrade]\r\nK=AB") + "C", "Upgrade", "K", "ABC"},
+      {Utf16(u"[Upgrade]\r\nK=AB", true) + "C", "Upgrade", "K", "ABC"},
+      {Utf16(u"[Upgrade]\r\nK=AB") + "\r", "Upgrade", "K", "AB"},
       {Utf16(u"[Upgrade]\r\nK=AB").substr(2), "Upgrade", "K", "DEF"},  // UTF-16 needs its mark
       {Utf16(u"\uFEFF[Upgrade]\r\nK=AB"), "Upgrade", "K", "DEF"},
       {kUp + "\xEF\xBB\xBFK=AB", "Upgrade", "K", "DEF"},

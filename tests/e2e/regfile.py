@@ -8,7 +8,7 @@ def decode(data):
     """The text of a regedit file: UTF-16LE with a byte-order mark, else
     single-byte text as regedit reads it (Windows-1252)."""
     if data.startswith(codecs.BOM_UTF16_LE):
-        return data[2:].decode("utf-16-le")
+        return data[2:].decode("utf-16-le", errors="replace")
     return data.decode("cp1252", errors="replace")
 
 

@@ -420,19 +420,10 @@ bool HiveDocument::Parse(std::string text, KeyTree* tree, HiveError* error) {
 bool HiveDocument::Write(const HiveSink& sink) const {
   const size_t prologue_end = sections_.empty() ? text_.size() : sections_.front().begin;
   if (!sink(text_.data(), prologue_end)) return false;
-  // Sections that stay go out straight from the text read, each run of
-  // consecutive ones as one piece: a large file is written in a few large
-  // pieces rather than one small piece per key.
-  size_t kept_from = prologue_end;
   for (size_t index = 0; index < sections_.size(); ++index) {
-    const HiveSection& section = sections_[index];
-    if (section.key == nullptr || !section.key->deleted()) continue;
-    if (!WriteText(kept_from, section.begin, sink) || !WriteReplacement(section, sink)) {
-      return false;
-    }
-    kept_from = index + 1 < sections_.size() ? sections_[index + 1].begin : text_.size();
+    if (!WriteSection(index, sink)) return false;
   }
-  return WriteText(kept_from, text_.size(), sink);
+  return true;
 }
 
 std::string HiveDocument::ToString() const {
@@ -444,11 +435,12 @@ std::string HiveDocument::ToString() const {
   return out;
 }
 
-bool HiveDocument::WriteText(size_t begin, size_t end, const HiveSink& sink) const {
-  return begin == end || sink(text_.data() + begin, end - begin);
-}
-
-bool HiveDocument::WriteReplacement(const HiveSection& section, const HiveSink& sink) const {
+bool HiveDocument::WriteSection(size_t index, const HiveSink& sink) const {
+  const HiveSection& section = sections_[index];
+  if (section.key == nullptr || !section.key->deleted()) {
+    const size_t end = index + 1 < sections_.size() ? sections_[index + 1].begin : text_.size();
+    return sink(text_.data() + section.begin, end - section.begin);
+  }
   // Each key is created by one section only, so it is restored at most once.
   const KeyNode* kept = DeepestKeptKeyCreatedBy(section);
   if (kept == nullptr) return true;

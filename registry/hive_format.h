@@ -83,11 +83,7 @@ class HiveDocument {
   HiveEncoding encoding() const { return encoding_; }
 
  private:
-  // Passes the bytes read from `begin` to `end` to `sink`, if there are any.
-  bool WriteText(size_t begin, size_t end, const HiveSink& sink) const;
-  // Passes what stands in for the deleted `section` to `sink`: a section
-  // without values for a key it created that remains, or nothing.
-  bool WriteReplacement(const HiveSection& section, const HiveSink& sink) const;
+  bool WriteSection(size_t index, const HiveSink& sink) const;
   // The deepest key on the path of `section`, a deleted section, that the
   // section created and that still exists; null when there is none.
   static const KeyNode* DeepestKeptKeyCreatedBy(const HiveSection& section);

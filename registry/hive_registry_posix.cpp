@@ -19,7 +19,6 @@ namespace {
 
 constexpr int kTempNameAttempts = 100;
 constexpr size_t kWriteChunk = 1 << 20;
-constexpr size_t kReadChunk = 1 << 16;
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
@@ -64,20 +63,16 @@ int OpenLocked(const std::string& file_name) {
 bool ReadAll(int fd, std::string* text) {
   struct stat info;
   if (fstat(fd, &info) != 0) return false;
-  // Read straight into the string, with one byte to spare so that the read
-  // that meets the end of the file needs no growth (which would copy it all).
-  text->resize(static_cast<size_t>(info.st_size) + 1);
-  size_t filled = 0;
+  text->clear();
+  text->reserve(static_cast<size_t>(info.st_size));
+  char buffer[1 << 16];
   for (;;) {
-    if (filled == text->size()) text->resize(filled + kReadChunk);  // the file grew
-    const ssize_t got = read(fd, &(*text)[filled], text->size() - filled);
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got == 0) return true;
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return false;
-    if (got == 0) break;
-    filled += static_cast<size_t>(got);
+    text->append(buffer, static_cast<size_t>(got));
   }
-  text->resize(filled);
-  return true;
 }
 
 bool WriteAll(int fd, const char* data, size_t size) {

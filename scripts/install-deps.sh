@@ -6,7 +6,7 @@ set -eu
 PACKAGES="cmake ninja-build g++ python3 googletest libgtest-dev libgmock-dev"
 if [ "${1:-}" != "--native" ]; then
   PACKAGES="$PACKAGES libbenchmark-dev clang libclang-rt-14-dev g++-mingw-w64-i686
-g++-mingw-w64-x86-64 wine wine64 xvfb xdotool imagemagick zip"
+g++-mingw-w64-x86-64 wine wine64 xvfb xdotool imagemagick zip time"
 fi
 
 missing=""

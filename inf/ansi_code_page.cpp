@@ -4,17 +4,11 @@
 #include <cstdint>
 #include <iterator>
 
+#include "framework/code_page.h"
+
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
-
-// Windows-1252 from 0x80 to 0x9F; the rest of the code page is Latin-1.
-constexpr char16_t kC1Range[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
 
 struct UnitByte {
   char16_t unit;
@@ -184,7 +178,7 @@ std::u16string AnsiToUnits(std::string_view bytes) {
   units.reserve(bytes.size());
   for (char c : bytes) {
     const unsigned char byte = static_cast<unsigned char>(c);
-    units.push_back(byte >= 0x80 && byte < 0xA0 ? kC1Range[byte - 0x80] : byte);
+    units.push_back(AnsiToUtf16(byte));
   }
   return units;
 }

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <utility>
 
-#include "registry/code_page.h"
+#include "framework/code_page.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "registry/code_page.h"
+#include "framework/code_page.h"
 #include "registry/hive_registry.h"
 #include "registry/registry_contract_test.h"
 #include "tests/support/scratch_dir.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "registry/code_page.h"
+#include "framework/code_page.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-// The system's ANSI code page (Windows-1252) as the registry sees it: how a
-// name's bytes become UTF-16 code units and back, and the case folding that
-// orders and matches key names.
-#ifndef BRINDLEX_REGISTRY_CODE_PAGE_H_
-#define BRINDLEX_REGISTRY_CODE_PAGE_H_
+// The system's ANSI code page (Windows-1252): how a byte becomes a UTF-16
+// code unit and back, and the case folding that orders and matches registry
+// key names.
+#ifndef BRINDLEX_FRAMEWORK_CODE_PAGE_H_
+#define BRINDLEX_FRAMEWORK_CODE_PAGE_H_
 
 #include <array>
 
@@ -28,4 +28,4 @@ extern const std::array<char16_t, 256> kFoldedAnsi;
 // FoldToLower(AnsiToUtf16(byte)), from a table: name comparison is hot.
 inline char16_t FoldedAnsi(unsigned char byte) { return code_page_internal::kFoldedAnsi[byte]; }
 
-#endif  // BRINDLEX_REGISTRY_CODE_PAGE_H_
+#endif  // BRINDLEX_FRAMEWORK_CODE_PAGE_H_

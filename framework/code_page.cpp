@@ -1,4 +1,4 @@
-#include "registry/code_page.h"
+#include "framework/code_page.h"
 
 namespace {
 

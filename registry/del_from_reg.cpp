@@ -14,29 +14,7 @@ int CMainDlg::DelFromReg() {
     WriteLog("\tERROR: m_pStringList->GetCount() return 0\n");
     return 0;
   }
-  Registry& registry = services_.registry;
-  const CString product_key = m_pStringList->GetHead();
-  const CString path = LoadFixedText(IDS_PRODUCTS_PATH) + product_key;
-  const CString patches = LoadFixedText(IDS_PATCHES);
-  WriteLog("\tOPENING HKEY_CLASSES_ROOT\\%s\n", path.c_str());
-  if (!IsSingleKeyName(product_key)) {
-    // Such a value would make the open land on another key than the named one.
-    WriteLog("\tERROR: Product Key is not a single key name, nothing opened --> %s\n",
-             product_key.c_str());
-    return 0;
-  }
-  RegKey product = nullptr;
-  if (registry.OpenKey(ClassesRootKey(), path, &product) != kRegSuccess) {
-    WriteLog("\tUnable to OPEN HKEY_CLASSES_ROOT\\%s\n", path.c_str());
-    return 0;
-  }
-  if (registry.DeleteKey(product, patches) != kRegSuccess) {
-    WriteLog("\tUnable to DELETE HKEY_CLASSES_ROOT\\%s\\%s\n", path.c_str(), patches.c_str());
-    (void)registry.CloseKey(product);
-    return 0;
-  }
-  WriteLog("\tSuccessfuly DELETE HKEY_CLASSES_ROOT\\%s\\%s\n", path.c_str(), patches.c_str());
-  (void)registry.CloseKey(product);
+  if (!DeleteProductPatches(m_pStringList->GetHead())) return 0;
   m_pStringList->RemoveHead();
 
   for (const CString& patch_key : *m_pStringList) {
@@ -50,6 +28,30 @@ int CMainDlg::DelFromReg() {
     (void)DelRegKeyRcu(ClassesRootKey(), patch_path);  // each patch is independent
   }
   return 1;
+}
+
+bool CMainDlg::DeleteProductPatches(const CString& product_key) {
+  Registry& registry = services_.registry;
+  const CString path = LoadFixedText(IDS_PRODUCTS_PATH) + product_key;
+  const CString patches = LoadFixedText(IDS_PATCHES);
+  WriteLog("\tOPENING HKEY_CLASSES_ROOT\\%s\n", path.c_str());
+  if (!IsSingleKeyName(product_key)) {
+    // Such a value would make the open land on another key than the named one.
+    WriteLog("\tERROR: Product Key is not a single key name, nothing opened --> %s\n",
+             product_key.c_str());
+    return false;
+  }
+  RegKey product = nullptr;
+  if (registry.OpenKey(ClassesRootKey(), path, &product) != kRegSuccess) {
+    WriteLog("\tUnable to OPEN HKEY_CLASSES_ROOT\\%s\n", path.c_str());
+    return false;
+  }
+  const bool deleted = registry.DeleteKey(product, patches) == kRegSuccess;
+  WriteLog(deleted ? "\tSuccessfuly DELETE HKEY_CLASSES_ROOT\\%s\\%s\n"
+                   : "\tUnable to DELETE HKEY_CLASSES_ROOT\\%s\\%s\n",
+           path.c_str(), patches.c_str());
+  (void)registry.CloseKey(product);
+  return deleted;
 }
 
 RegStatus CMainDlg::DelRegKeyRcu(RegKey parent, const char* path) {

@@ -8,36 +8,25 @@
 
 namespace {
 
-// Platform text mode stores "\n" as the platform's line end.
-std::string Lines(std::string text) {
-#ifdef _WIN32
-  std::string stored;
-  for (char c : text) stored += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  return stored;
-#else
-  return text;
-#endif
-}
-
 class LogFileTest : public testing::Test {
  protected:
   ScratchDir dir_;
 };
 
 TEST_F(LogFileTest, AppendsToWhatEarlierRunsWrote) {
-  dir_.Write("run.log", Lines("earlier\n"));
+  dir_.WriteText("run.log", "earlier\n");
   {
     CLogFile log(dir_.File("run.log").c_str(), nullptr);
     EXPECT_EQ(log.Write("first\n"), 1);
     EXPECT_EQ(log.Write("second %s\n"), 1);  // never expanded as a format
   }
-  EXPECT_EQ(dir_.Read("run.log"), Lines("earlier\nfirst\nsecond %s\n"));
+  EXPECT_EQ(dir_.ReadText("run.log"), "earlier\nfirst\nsecond %s\n");
 }
 
 TEST_F(LogFileTest, EveryWriteReachesTheFileAtOnce) {
   CLogFile log(dir_.File("run.log").c_str(), nullptr);
   log.Write("one\n");
-  EXPECT_EQ(dir_.Read("run.log"), Lines("one\n"));
+  EXPECT_EQ(dir_.ReadText("run.log"), "one\n");
 }
 
 TEST_F(LogFileTest, EmptyNameOpensNothing) {
@@ -57,7 +46,7 @@ TEST_F(LogFileTest, IsOpenedAtMostOnce) {
   CLogFile log(dir_.File("a.log").c_str(), nullptr);
   EXPECT_EQ(log.Open(dir_.File("b.log").c_str(), nullptr), 0);
   log.Write("x\n");
-  EXPECT_EQ(dir_.Read("a.log"), Lines("x\n"));
+  EXPECT_EQ(dir_.ReadText("a.log"), "x\n");
   EXPECT_FALSE(std::filesystem::exists(dir_.File("b.log")));
 }
 

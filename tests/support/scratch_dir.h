@@ -39,6 +39,19 @@ class ScratchDir {
     std::ofstream(File(name), std::ios::binary) << bytes;
   }
 
+  // The content of `name` read in the platform's text mode, where the
+  // platform's line ends read as "\n".
+  std::string ReadText(const std::string& name) const {
+    std::ifstream in(File(name));
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+  }
+
+  void WriteText(const std::string& name, const std::string& text) const {
+    std::ofstream(File(name)) << text;
+  }
+
  private:
   std::filesystem::path path_;
 };

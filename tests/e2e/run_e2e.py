@@ -10,7 +10,8 @@ A case is a folder under cases/ holding:
                hive file), with no Windows counterpart
   <inputs>     every other file, copied into a fresh working folder; a
                registry.reg is the POSIX program's registry, and is imported
-               into Wine's registry for the Windows program
+               into Wine's registry for the Windows program; a log file (an
+               earlier run's, written with "\n") gets CRLF line ends for it
   expect/F     the file F expected in the working folder after the run.
                Logs are compared with "\\n" line ends, the banner line as
                [***** BANNER *****] and the working folder as <CWD>.
@@ -143,10 +144,14 @@ class Runner:
             problems.append(f"unexpected file left behind: {extra}")
         results = {}
         for name in sorted(produced & allowed):
-            if name in case.inputs and name not in case.expected:
-                continue
             with open(os.path.join(work, name), "rb") as f:
                 data = f.read()
+            if name in case.inputs and name not in case.expected:
+                if data == self.prepared[name]:
+                    continue
+                if not update:
+                    problems.append(f"input file changed: {name}")
+                    continue
             if name.lower().endswith(".log"):
                 data = normalise_log(data, self.cwd_forms(work), self.crlf)
             results[name] = data
@@ -274,6 +279,19 @@ class WineRunner(Runner):
 def run_case(runner, case, scratch, update):
     work = os.path.join(scratch, runner.label, case.name.replace(os.sep, "_"), "work")
     case.prepare(work)
+    runner.prepared = {}
+    if runner.crlf:
+        # A log from an earlier run holds the platform's line ends.
+        for name in case.inputs:
+            if name.lower().endswith(".log"):
+                path = os.path.join(work, name)
+                with open(path, "rb") as f:
+                    text = f.read()
+                with open(path, "wb") as f:
+                    f.write(text.replace(b"\n", b"\r\n"))
+    for name in case.inputs:
+        with open(os.path.join(work, name), "rb") as f:
+            runner.prepared[name] = f.read()
     problems, registry_after = runner.run(case, work)
     problems += runner.check(case, work, registry_after, update)
     return problems

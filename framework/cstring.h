@@ -12,20 +12,11 @@ class CString {
   CString(const char* text) : text_(text ? text : "") {}  // NOLINT: implicit as in the framework
   CString(const std::string& text) : text_(text) {}       // NOLINT
 
-  // Replaces the contents with fixed text number `id` of the string table.
-  // Returns FALSE and leaves the string empty when there is no such text.
-  BOOL LoadString(UINT id);
-
   operator const char*() const { return text_.c_str(); }  // NOLINT
   const char* c_str() const { return text_.c_str(); }
   const std::string& str() const { return text_; }
-  int GetLength() const { return static_cast<int>(text_.size()); }
-  bool IsEmpty() const { return text_.empty(); }
-  void Empty() { text_.clear(); }
 
-  CString& operator+=(const char* text) { text_ += text; return *this; }
   friend CString operator+(const CString& a, const char* b) { return CString(a.text_ + b); }
-  friend bool operator==(const CString& a, const char* b) { return a.text_ == b; }
 
  private:
   std::string text_;

@@ -14,8 +14,7 @@ constexpr int IDCANCEL_COMMAND = 2;
 constexpr BOOL ICON_SELECTOR_SMALL = 0;
 constexpr BOOL ICON_SELECTOR_BIG = 1;
 
-// WM_ACTIVATE states.
-constexpr UINT ACTIVATE_INACTIVE = 0;
+// The WM_ACTIVATE state of a window being activated.
 constexpr UINT ACTIVATE_ACTIVE = 1;
 
 class CWnd {
@@ -79,7 +78,6 @@ class CPaintDC {
   CPaintDC(const CPaintDC&) = delete;
   CPaintDC& operator=(const CPaintDC&) = delete;
 
-  DeviceContextHandle GetSafeHdc() const { return dc_; }
   // Sends WM_ICONERASEBKGND with this device context to the window.
   void EraseIconBackground();
   // The system's icon size (SM_CXICON, SM_CYICON) and the client area's size.
@@ -90,7 +88,7 @@ class CPaintDC {
  private:
   // A terminal has nothing to paint, so the POSIX build leaves these unused.
   [[maybe_unused]] CWnd* window_;
-  DeviceContextHandle dc_ = nullptr;
+  [[maybe_unused]] DeviceContextHandle dc_ = nullptr;
   [[maybe_unused]] void* paint_ = nullptr;  // the platform's paint record
 };
 

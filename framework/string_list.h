@@ -20,8 +20,6 @@ class CStringList {
     return head;
   }
   int GetCount() const { return static_cast<int>(items_.size()); }
-  bool IsEmpty() const { return items_.empty(); }
-  void RemoveAll() { items_.clear(); }
 
   const_iterator begin() const { return items_.begin(); }
   const_iterator end() const { return items_.end(); }

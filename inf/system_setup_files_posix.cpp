@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "framework/file_descriptor.h"
 #include "inf/profile_reader.h"
 #include "inf/system_setup_files.h"
 
@@ -82,17 +83,6 @@ FileRead MissingOrUnreadable(const std::string& full, int open_error) {
   return IsDirectory(parent) ? FileRead::kMissing : FileRead::kUnreadable;
 }
 
-bool ReadAll(int fd, std::string* contents) {
-  char chunk[65536];
-  for (;;) {
-    const ssize_t got = read(fd, chunk, sizeof chunk);
-    if (got == 0) return true;
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    contents->append(chunk, static_cast<size_t>(got));
-  }
-}
-
 // Only regular files are read: opening without blocking keeps a FIFO from
 // stalling the run, and a directory or device is no profile. (O_NONBLOCK
 // does not affect reads from a regular file.)
@@ -101,7 +91,7 @@ FileRead ReadWholeFile(const std::string& full, std::string* contents) {
   if (fd < 0) return MissingOrUnreadable(full, errno);
   struct stat status;
   const bool read_ok =
-      fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && ReadAll(fd, contents);
+      fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && ReadToEnd(fd, contents);
   close(fd);
   return read_ok ? FileRead::kRead : FileRead::kUnreadable;
 }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "framework/file_descriptor.h"
 #include "registry/hive_format.h"
 #include "registry/hive_registry.h"
 #include "registry/memory_registry.h"
@@ -57,21 +58,6 @@ int OpenLocked(const std::string& file_name) {
       errno = error;
       return -1;
     }
-  }
-}
-
-bool ReadAll(int fd, std::string* text) {
-  struct stat info;
-  if (fstat(fd, &info) != 0) return false;
-  text->clear();
-  text->reserve(static_cast<size_t>(info.st_size));
-  char buffer[1 << 16];
-  for (;;) {
-    const ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got == 0) return true;
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    text->append(buffer, static_cast<size_t>(got));
   }
 }
 
@@ -320,7 +306,7 @@ bool HiveRegistry::ReadAndParse() {
   if (lock_fd_ >= 0) RemoveLeftoverTemps(file_name_);
   std::string text;
   struct stat info;
-  if (lock_fd_ < 0 || fstat(lock_fd_, &info) != 0 || !ReadAll(lock_fd_, &text)) {
+  if (lock_fd_ < 0 || fstat(lock_fd_, &info) != 0 || !ReadToEnd(lock_fd_, &text)) {
     Report("cannot read the registry file " + file_name_ + ": " + ErrnoText(errno) +
            "; no key can be opened");
     return false;

@@ -3,7 +3,7 @@
 
 #include "app/main_dlg.h"
 #include "gtest/gtest.h"
-#include "tests/support/null_services.h"
+#include "tests/doubles/null_services.h"
 #include "tests/support/scratch_dir.h"
 
 namespace {

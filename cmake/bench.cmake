@@ -9,4 +9,6 @@ endif()
 
 file(GLOB BRINDLEX_BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
 add_executable(brindlex_bench ${BRINDLEX_BENCH_SOURCES})
-target_link_libraries(brindlex_bench PRIVATE brindlex_core benchmark::benchmark)
+target_link_libraries(brindlex_bench PRIVATE brindlex_app brindlex_winapi brindlex_doubles
+                                             benchmark::benchmark)
+brindlex_expose(brindlex_bench bench/hive_shape.h)

@@ -9,7 +9,7 @@ foreach(source IN LISTS fuzzers)
   get_filename_component(target ${source} NAME_WE)
   string(REGEX REPLACE "_fuzzer$" "" name ${target})
   add_executable(${target} ${source})
-  target_link_libraries(${target} PRIVATE brindlex_core)
+  target_link_libraries(${target} PRIVATE brindlex_app brindlex_winapi brindlex_doubles)
   target_link_options(${target} PRIVATE -fsanitize=fuzzer)
   add_test(NAME fuzz_${name}
     COMMAND ${CMAKE_SOURCE_DIR}/fuzz/run_fuzzer.sh $<TARGET_FILE:${target}>

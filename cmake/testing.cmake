@@ -18,10 +18,12 @@ if(WIN32)
   # The fixed texts are looked up in the program's own resources.
   target_sources(brindlex_tests PRIVATE resources/brindlex.rc)
 endif()
-target_link_libraries(brindlex_tests PRIVATE brindlex_core ${BRINDLEX_GTEST})
+target_link_libraries(brindlex_tests PRIVATE brindlex_app brindlex_winapi brindlex_doubles ${BRINDLEX_GTEST})
 if(NOT CMAKE_CROSSCOMPILING)
   target_link_libraries(brindlex_tests PRIVATE GTest::gmock)
 endif()
+# The tests stand above every layer: they may include any header.
+target_include_directories(brindlex_tests PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(brindlex_tests PRIVATE
   BRINDLEX_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data")
 add_test(NAME unit COMMAND ${emulator} $<TARGET_FILE:brindlex_tests>)

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/main_dlg.h"
-#include "tests/support/null_services.h"
+#include "tests/doubles/null_services.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);

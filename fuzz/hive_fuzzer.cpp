@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "registry/hive_format.h"
-#include "registry/memory_registry.h"
+#include "winapi/hive_format.h"
+#include "winapi/memory_registry.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "inf/profile_reader.h"
+#include "winapi/profile_reader.h"
 
 namespace {
 

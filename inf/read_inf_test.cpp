@@ -6,7 +6,7 @@
 #include "app/main_dlg.h"
 #include "gtest/gtest.h"
 #include "tests/doubles/fake_setup_files.h"
-#include "tests/support/null_services.h"
+#include "tests/doubles/null_services.h"
 #include "tests/support/scratch_dir.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "framework/file_descriptor.h"
-#include "inf/profile_reader.h"
+#include "winapi/read_file.h"
+#include "winapi/profile_reader.h"
 #include "inf/system_setup_files.h"
 
 // Only '/' separates the parts of a path here; a backslash is an ordinary

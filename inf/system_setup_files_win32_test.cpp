@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "inf/profile_reader.h"
+#include "winapi/profile_reader.h"
 #include "inf/system_setup_files.h"
 #include "tests/support/scratch_dir.h"
 

@@ -6,9 +6,9 @@
 
 #include "app/main_dlg.h"
 #include "gtest/gtest.h"
-#include "registry/memory_registry.h"
+#include "winapi/memory_registry.h"
 #include "tests/doubles/fault_registry.h"
-#include "tests/support/null_services.h"
+#include "tests/doubles/null_services.h"
 #include "tests/support/scratch_dir.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "inf/profile_reader.h"
+#include "winapi/profile_reader.h"
 #include "inf/setup_files.h"
 
 class FakeSetupFiles : public SetupFiles {

@@ -11,10 +11,10 @@
 #include <memory>
 #include <string>
 
-#include "framework/file_descriptor.h"
-#include "registry/hive_format.h"
-#include "registry/hive_registry.h"
-#include "registry/memory_registry.h"
+#include "winapi/read_file.h"
+#include "winapi/hive_format.h"
+#include "winapi/hive_registry.h"
+#include "winapi/memory_registry.h"
 
 namespace {
 

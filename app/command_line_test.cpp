@@ -1,4 +1,4 @@
-#include "framework/command_line.h"
+#include "app/command_line.h"
 
 #include <string>
 

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "framework/code_page.h"
-#include "registry/hive_registry.h"
+#include "winapi/code_page.h"
+#include "winapi/hive_registry.h"
 #include "registry/registry_contract_test.h"
 #include "tests/support/scratch_dir.h"
 

@@ -1,4 +1,4 @@
-#include "framework/file_descriptor.h"
+#include "winapi/read_file.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,10 +1,10 @@
-#include "registry/key_tree.h"
+#include "winapi/key_tree.h"
 
 #include <algorithm>
 #include <cstring>
 #include <iterator>
 
-#include "framework/code_page.h"
+#include "winapi/code_page.h"
 
 namespace {
 

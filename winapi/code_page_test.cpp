@@ -1,4 +1,4 @@
-#include "inf/ansi_code_page.h"
+#include "winapi/code_page.h"
 
 #include <string>
 

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/main_app.h"
-#include "framework/command_line.h"
 #include "inf/system_setup_files.h"
 #include "registry/system_registry.h"
 

@@ -1,4 +1,4 @@
-#include "framework/command_line.h"
+#include "app/command_line.h"
 
 const char* SkipProgramName(const char* command_line) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(command_line);

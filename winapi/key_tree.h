@@ -5,8 +5,8 @@
 // and status codes for key paths, deletes and deleted keys. Names are ANSI
 // (Windows-1252) byte strings. Built for about a million keys: each key holds
 // its subkeys in a set sorted by the folded name.
-#ifndef BRINDLEX_REGISTRY_KEY_TREE_H_
-#define BRINDLEX_REGISTRY_KEY_TREE_H_
+#ifndef BRINDLEX_WINAPI_KEY_TREE_H_
+#define BRINDLEX_WINAPI_KEY_TREE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -157,4 +157,4 @@ class KeyTree {
   mutable EnumCursor cursor_;
 };
 
-#endif  // BRINDLEX_REGISTRY_KEY_TREE_H_
+#endif  // BRINDLEX_WINAPI_KEY_TREE_H_

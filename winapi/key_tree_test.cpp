@@ -1,4 +1,4 @@
-#include "registry/key_tree.h"
+#include "winapi/key_tree.h"
 
 #include <gtest/gtest.h>
 

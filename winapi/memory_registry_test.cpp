@@ -1,4 +1,4 @@
-#include "registry/memory_registry.h"
+#include "winapi/memory_registry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "registry/memory_registry.h"
+#include "winapi/memory_registry.h"
 
 namespace {
 // Handle values look like the platform's: small multiples of four, well

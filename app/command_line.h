@@ -1,6 +1,6 @@
 // How the program's argument text is obtained on each platform.
-#ifndef BRINDLEX_FRAMEWORK_COMMAND_LINE_H_
-#define BRINDLEX_FRAMEWORK_COMMAND_LINE_H_
+#ifndef BRINDLEX_APP_COMMAND_LINE_H_
+#define BRINDLEX_APP_COMMAND_LINE_H_
 
 #include <string>
 
@@ -12,4 +12,4 @@ const char* SkipProgramName(const char* command_line);
 // The argument text of a POSIX program: its arguments joined by single spaces.
 std::string JoinArguments(int argc, const char* const* argv);
 
-#endif  // BRINDLEX_FRAMEWORK_COMMAND_LINE_H_
+#endif  // BRINDLEX_APP_COMMAND_LINE_H_

@@ -1,9 +1,9 @@
-#include "inf/profile_reader.h"
+#include "winapi/profile_reader.h"
 
 #include <cstring>
 #include <string>
 
-#include "inf/ansi_code_page.h"
+#include "winapi/code_page.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The POSIX build's registry: HKEY_CLASSES_ROOT kept in a file in the
 // registry editor's text format (see hive_format.h).
-#ifndef BRINDLEX_REGISTRY_HIVE_REGISTRY_H_
-#define BRINDLEX_REGISTRY_HIVE_REGISTRY_H_
+#ifndef BRINDLEX_WINAPI_HIVE_REGISTRY_H_
+#define BRINDLEX_WINAPI_HIVE_REGISTRY_H_
 
 #include <memory>
 #include <string>
@@ -33,4 +33,4 @@ constexpr RegStatus kRegIoFailed = 1016;
 // once it holds the lock.
 std::unique_ptr<Registry> MakeHiveRegistry(const std::string& file_name);
 
-#endif  // BRINDLEX_REGISTRY_HIVE_REGISTRY_H_
+#endif  // BRINDLEX_WINAPI_HIVE_REGISTRY_H_

@@ -20,8 +20,8 @@
 // registry holds none, and deleting it would recurse that deep), a zero
 // character, a CR not followed by LF, a hex value continued past the end of
 // the file.
-#ifndef BRINDLEX_REGISTRY_HIVE_FORMAT_H_
-#define BRINDLEX_REGISTRY_HIVE_FORMAT_H_
+#ifndef BRINDLEX_WINAPI_HIVE_FORMAT_H_
+#define BRINDLEX_WINAPI_HIVE_FORMAT_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "registry/key_tree.h"
+#include "winapi/key_tree.h"
 
 enum class HiveEncoding { kAnsi, kUtf16Le };
 
@@ -96,4 +96,4 @@ class HiveDocument {
   std::vector<HiveSection> sections_;
 };
 
-#endif  // BRINDLEX_REGISTRY_HIVE_FORMAT_H_
+#endif  // BRINDLEX_WINAPI_HIVE_FORMAT_H_

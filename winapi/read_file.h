@@ -1,7 +1,7 @@
 // Reading files through POSIX descriptors; used by the POSIX build's
 // stand-ins for the platform's profile files and registry.
-#ifndef BRINDLEX_FRAMEWORK_FILE_DESCRIPTOR_H_
-#define BRINDLEX_FRAMEWORK_FILE_DESCRIPTOR_H_
+#ifndef BRINDLEX_WINAPI_READ_FILE_H_
+#define BRINDLEX_WINAPI_READ_FILE_H_
 
 #include <string>
 
@@ -10,4 +10,4 @@
 // `*contents` holds what was read before.
 bool ReadToEnd(int fd, std::string* contents);
 
-#endif  // BRINDLEX_FRAMEWORK_FILE_DESCRIPTOR_H_
+#endif  // BRINDLEX_WINAPI_READ_FILE_H_

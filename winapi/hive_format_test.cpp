@@ -1,4 +1,4 @@
-#include "registry/hive_format.h"
+#include "winapi/hive_format.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // MemoryRegistry: the Registry over an in-memory KeyTree. Tests build the
 // keys through tree(); the hive registry uses it as its engine.
-#ifndef BRINDLEX_REGISTRY_MEMORY_REGISTRY_H_
-#define BRINDLEX_REGISTRY_MEMORY_REGISTRY_H_
+#ifndef BRINDLEX_WINAPI_MEMORY_REGISTRY_H_
+#define BRINDLEX_WINAPI_MEMORY_REGISTRY_H_
 
 #include <cstdint>
 #include <unordered_map>
 
-#include "registry/key_tree.h"
+#include "winapi/key_tree.h"
 #include "registry/registry.h"
 
 class MemoryRegistry : public Registry {
@@ -43,4 +43,4 @@ class MemoryRegistry : public Registry {
   uintptr_t next_handle_;
 };
 
-#endif  // BRINDLEX_REGISTRY_MEMORY_REGISTRY_H_
+#endif  // BRINDLEX_WINAPI_MEMORY_REGISTRY_H_

@@ -23,8 +23,8 @@
 // - A NUL character ends a name or a value where it stands.
 // - A value that starts and ends with the same quote character (" or '),
 //   and is at least two characters long, loses those two characters.
-#ifndef BRINDLEX_INF_PROFILE_READER_H_
-#define BRINDLEX_INF_PROFILE_READER_H_
+#ifndef BRINDLEX_WINAPI_PROFILE_READER_H_
+#define BRINDLEX_WINAPI_PROFILE_READER_H_
 
 #include <cstdint>
 #include <string_view>
@@ -56,4 +56,4 @@ uint32_t ReadProfileString(std::string_view file, const char* section, const cha
 // `size` is 0.
 uint32_t CopyUnreadableFallback(const char* fallback, char* buffer, uint32_t size);
 
-#endif  // BRINDLEX_INF_PROFILE_READER_H_
+#endif  // BRINDLEX_WINAPI_PROFILE_READER_H_

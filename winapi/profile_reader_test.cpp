@@ -1,4 +1,4 @@
-#include "inf/profile_reader.h"
+#include "winapi/profile_reader.h"
 
 #include <string>
 #include <vector>

@@ -1,10 +1,10 @@
-#include "registry/hive_format.h"
+#include "winapi/hive_format.h"
 
 #include <cstring>
 #include <string_view>
 #include <utility>
 
-#include "framework/code_page.h"
+#include "winapi/code_page.h"
 
 namespace {
 

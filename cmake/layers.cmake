@@ -85,6 +85,12 @@ brindlex_platform_sources(winapi_sources ${winapi_files})
 add_library(brindlex_winapi STATIC ${winapi_sources})
 brindlex_expose(brindlex_winapi ${winapi_headers})
 target_link_libraries(brindlex_winapi PUBLIC brindlex_seams)
+if(NOT WIN32)
+  # The POSIX registry reads and writes binary hives through libhivex.
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(HIVEX REQUIRED IMPORTED_TARGET hivex)
+  target_link_libraries(brindlex_winapi PUBLIC PkgConfig::HIVEX)
+endif()
 
 # CMainDlg's operations are defined in their subsystems' folders but need
 # the dialog's run state, so they are built with the application layer.

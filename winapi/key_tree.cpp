@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 #include "winapi/code_page.h"
 
@@ -54,22 +55,66 @@ KeyTree::KeyTree() { nodes_.emplace_back(); }
 
 KeyTree::~KeyTree() = default;
 
+bool KeyTree::UseAddedOrder() {
+  if (key_count_ != 0 || root()->child_count() != 0) return false;
+  added_order_ = true;
+  return true;
+}
+
+bool KeyTree::IsValidName(std::string_view name) {
+  return !name.empty() && name.size() <= kMaxNameLength &&
+         name.find('\\') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
 KeyNode* KeyTree::AddChild(KeyNode* parent, std::string_view name) {
-  if (parent->deleted_ || name.empty() || name.size() > kMaxNameLength) return nullptr;
-  if (name.find('\\') != std::string_view::npos || name.find('\0') != std::string_view::npos) {
-    return nullptr;
-  }
+  if (parent->deleted_ || !IsValidName(name)) return nullptr;
   if (KeyNode* existing = FindChild(parent, name)) return existing;
+  KeyNode* child = NewChild(parent, name);
+  auto placed = parent->children_->by_name.insert(child).first;
+  KeyNode* previous = parent->children_->last;
+  if (!added_order_) {
+    previous = placed == parent->children_->by_name.begin() ? nullptr : *std::prev(placed);
+  }
+  LinkAfter(parent, previous, child);
+  return child;
+}
+
+KeyNode* KeyTree::AddUnmatchableChild(KeyNode* parent, std::string_view shown_name) {
+  if (!added_order_ || parent->deleted_ || !IsValidName(shown_name)) return nullptr;
+  KeyNode* child = NewChild(parent, shown_name);
+  child->matchable_ = false;
+  LinkAfter(parent, parent->children_->last, child);
+  return child;
+}
+
+KeyNode* KeyTree::NewChild(KeyNode* parent, std::string_view name) {
   nodes_.emplace_back();
   KeyNode* child = &nodes_.back();
   child->name_ = StoreName(name);
   child->length_ = static_cast<uint16_t>(name.size());
   child->parent_ = parent;
-  if (!parent->children_) parent->children_ = std::make_unique<KeyNode::ChildSet>();
-  parent->children_->insert(child);
+  if (!parent->children_) parent->children_ = std::make_unique<KeyNode::Children>();
   ++key_count_;
   ++generation_;
   return child;
+}
+
+void KeyTree::LinkAfter(KeyNode* parent, KeyNode* previous, KeyNode* child) {
+  KeyNode::Children& children = *parent->children_;
+  KeyNode* next = previous != nullptr ? previous->next_ : children.first;
+  child->previous_ = previous;
+  child->next_ = next;
+  (previous != nullptr ? previous->next_ : children.first) = child;
+  (next != nullptr ? next->previous_ : children.last) = child;
+  ++children.count;
+}
+
+void KeyTree::Unlink(KeyNode* child) {
+  KeyNode::Children& children = *child->parent_->children_;
+  (child->previous_ != nullptr ? child->previous_->next_ : children.first) = child->next_;
+  (child->next_ != nullptr ? child->next_->previous_ : children.last) = child->previous_;
+  child->previous_ = child->next_ = nullptr;
+  --children.count;
 }
 
 KeyNode* KeyTree::AddPath(std::string_view path) {
@@ -123,8 +168,8 @@ RegStatus KeyTree::EnumName(const KeyNode* key, uint32_t index, char* name,
 
 KeyNode* KeyTree::FindChild(const KeyNode* parent, std::string_view name) const {
   if (!parent->children_) return nullptr;
-  auto found = parent->children_->find(name);
-  return found != parent->children_->end() ? *found : nullptr;
+  auto found = parent->children_->by_name.find(name);
+  return found != parent->children_->by_name.end() ? *found : nullptr;
 }
 
 KeyNode* KeyTree::ChildAt(const KeyNode* parent, uint32_t index) const {
@@ -132,12 +177,11 @@ KeyNode* KeyTree::ChildAt(const KeyNode* parent, uint32_t index) const {
   if (cursor_.parent != parent || cursor_.generation != generation_ || cursor_.index > index) {
     cursor_.parent = parent;
     cursor_.index = 0;
-    cursor_.position = parent->children_->begin();
+    cursor_.position = parent->children_->first;
     cursor_.generation = generation_;
   }
-  std::advance(cursor_.position, index - cursor_.index);
-  cursor_.index = index;
-  return *cursor_.position;
+  for (; cursor_.index < index; ++cursor_.index) cursor_.position = cursor_.position->next_;
+  return cursor_.position;
 }
 
 std::string KeyTree::PathOf(const KeyNode* key) const {
@@ -163,10 +207,10 @@ std::vector<std::string> KeyTree::ListPaths() const {
     if (node != root()) paths.push_back(path);
     if (!node->children_) continue;
     // Pushed in reverse so that the first subkey is visited first.
-    for (auto child = node->children_->rbegin(); child != node->children_->rend(); ++child) {
+    for (KeyNode* child = node->children_->last; child != nullptr; child = child->previous_) {
       std::string child_path = path.empty() ? std::string() : path + '\\';
-      child_path += (*child)->name();
-      pending.emplace_back(*child, std::move(child_path));
+      child_path += child->name();
+      pending.emplace_back(child, std::move(child_path));
     }
   }
   return paths;
@@ -195,7 +239,8 @@ const char* KeyTree::StoreName(std::string_view name) {
 }
 
 void KeyTree::Remove(KeyNode* key) {
-  key->parent_->children_->erase(key);
+  if (key->matchable_) key->parent_->children_->by_name.erase(key);
+  Unlink(key);
   key->deleted_ = true;
   key->children_.reset();
   --key_count_;

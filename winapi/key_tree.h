@@ -4,7 +4,9 @@
 // is kept), subkeys listed in the platform's order, and the platform's rules
 // and status codes for key paths, deletes and deleted keys. Names are ANSI
 // (Windows-1252) byte strings. Built for about a million keys: each key holds
-// its subkeys in a set sorted by the folded name.
+// its subkeys in a set sorted by the folded name, for lookups, and in a list
+// in the order they are listed (the platform's order, or for a tree loaded
+// from a binary hive, the hive's own stored order).
 #ifndef BRINDLEX_WINAPI_KEY_TREE_H_
 #define BRINDLEX_WINAPI_KEY_TREE_H_
 
@@ -46,17 +48,29 @@ class KeyNode {
   // The key that holds this one; null for the root. Kept after a delete.
   KeyNode* parent() const { return parent_; }
   bool deleted() const { return deleted_; }
-  size_t child_count() const { return children_ ? children_->size() : 0; }
+  // Whether a name can find this key: false for a key added with
+  // AddUnmatchableChild.
+  bool matchable() const { return matchable_; }
+  size_t child_count() const { return children_ ? children_->count : 0; }
 
  private:
   friend class KeyTree;
   using ChildSet = std::set<KeyNode*, KeyNameLess>;
+  struct Children {
+    ChildSet by_name;  // the matchable subkeys
+    KeyNode* first = nullptr;  // every subkey, in the listing order
+    KeyNode* last = nullptr;
+    size_t count = 0;
+  };
 
   const char* name_ = "";
   uint16_t length_ = 0;
   bool deleted_ = false;
+  bool matchable_ = true;
   KeyNode* parent_ = nullptr;
-  std::unique_ptr<ChildSet> children_;  // created with the first subkey
+  KeyNode* previous_ = nullptr;  // siblings in the listing order
+  KeyNode* next_ = nullptr;
+  std::unique_ptr<Children> children_;  // created with the first subkey
 };
 
 class KeyTree {
@@ -80,11 +94,27 @@ class KeyTree {
 
   // --- Building ---
 
+  // Lists subkeys in the order they were added instead of the platform's
+  // sorted order, as a registry that keeps its keys in a binary hive does
+  // (it lists them in the order the hive stores them). Returns false, and
+  // changes nothing, once the tree holds a key.
+  bool UseAddedOrder();
+  bool uses_added_order() const { return added_order_; }
+
   // The subkey of `parent` named `name` without regard to case; created with
   // that spelling when there is none. Returns null, creating nothing, when
   // `parent` is deleted or `name` is empty, longer than kMaxNameLength or
   // holds a backslash or a zero byte.
   KeyNode* AddChild(KeyNode* parent, std::string_view name);
+
+  // Adds a subkey of `parent`, listed as `shown_name` after the subkeys
+  // added before it, that no name finds: a key whose real name has no form
+  // in the ANSI code page, so that an ANSI call can list it (with the
+  // code page's substitutes) but never open or delete it. It counts as a
+  // subkey, so its parent cannot be deleted. Returns null, adding nothing,
+  // unless the tree uses the added order, or when AddChild would refuse
+  // `parent` or `shown_name`.
+  KeyNode* AddUnmatchableChild(KeyNode* parent, std::string_view shown_name);
 
   // Adds every key on `path` below the root (names separated by
   // backslashes; empty names are skipped). Returns the last key, the root
@@ -140,11 +170,17 @@ class KeyTree {
   struct EnumCursor {
     const KeyNode* parent = nullptr;
     uint32_t index = 0;
-    KeyNode::ChildSet::const_iterator position;
+    KeyNode* position = nullptr;
     uint64_t generation = 0;
   };
 
   RegStatus Walk(KeyNode* from, std::string_view path, KeyNode** key) const;
+  static bool IsValidName(std::string_view name);
+  KeyNode* NewChild(KeyNode* parent, std::string_view name);
+  // Puts `child` into the listing of `parent` right after `previous` (first
+  // when null).
+  static void LinkAfter(KeyNode* parent, KeyNode* previous, KeyNode* child);
+  static void Unlink(KeyNode* child);
   const char* StoreName(std::string_view name);
   void Remove(KeyNode* key);
 
@@ -154,6 +190,7 @@ class KeyTree {
   size_t key_count_ = 0;
   uint64_t delete_count_ = 0;
   uint64_t generation_ = 0;  // changes with every insert and delete
+  bool added_order_ = false;
   mutable EnumCursor cursor_;
 };
 

@@ -105,6 +105,43 @@ TEST(KeyTreeListing, IndexWalkStaysRightAcrossDeletes) {
   EXPECT_EQ(1u, tree.delete_count());
 }
 
+TEST(KeyTreeAddedOrder, ListsSubkeysAsAddedAndStillMatchesWithoutRegardToCase) {
+  KeyTree tree;
+  ASSERT_TRUE(tree.UseAddedOrder());
+  for (const char* name : {"Zeta", "_under", "apple", "[x]", "B"}) tree.AddPath(name);
+  EXPECT_EQ(tree.AddChild(tree.root(), "APPLE"), tree.FindChild(tree.root(), "apple"));
+  EXPECT_EQ((std::vector<std::string>{"Zeta", "_under", "apple", "[x]", "B"}),
+            Names(tree, tree.root()));
+  ASSERT_EQ(kRegSuccess, tree.Delete(tree.root(), "APPLE"));
+  EXPECT_EQ("[x]", tree.ChildAt(tree.root(), 2)->name());
+  EXPECT_EQ((std::vector<std::string>{"Zeta", "_under", "[x]", "B"}), tree.ListPaths());
+  EXPECT_FALSE(tree.UseAddedOrder());  // too late: the tree holds keys
+  KeyTree sorted;
+  sorted.AddPath("a");
+  EXPECT_FALSE(sorted.UseAddedOrder());
+  EXPECT_FALSE(sorted.uses_added_order());
+}
+
+TEST(KeyTreeAddedOrder, UnmatchableKeysAreListedButNeverFoundAndKeepTheirParent) {
+  KeyTree tree;
+  EXPECT_EQ(nullptr, tree.AddUnmatchableChild(tree.root(), "?"));  // sorted trees hold none
+  ASSERT_TRUE(tree.UseAddedOrder());
+  KeyNode* parent = tree.AddPath("P");
+  KeyNode* shown_as_a = tree.AddChild(parent, "a");
+  ASSERT_NE(nullptr, tree.AddUnmatchableChild(parent, "a"));  // a best-fit twin
+  ASSERT_NE(nullptr, tree.AddUnmatchableChild(parent, "?"));
+  EXPECT_EQ(nullptr, tree.AddUnmatchableChild(parent, ""));
+  EXPECT_EQ((std::vector<std::string>{"a", "a", "?"}), Names(tree, parent));
+  EXPECT_EQ(3u, parent->child_count());
+  EXPECT_EQ(shown_as_a, tree.FindChild(parent, "A"));
+  KeyNode* found = nullptr;
+  EXPECT_EQ(kRegFileNotFound, tree.Open(parent, "?", &found));
+  ASSERT_EQ(kRegSuccess, tree.Delete(parent, "a"));
+  EXPECT_EQ(kRegFileNotFound, tree.Delete(parent, "a"));
+  EXPECT_EQ(kRegAccessDenied, tree.Delete(tree.root(), "P"));
+  EXPECT_FALSE(tree.ChildAt(parent, 0)->matchable());
+}
+
 TEST(KeyTreeScale, ManySiblingsAreAddedFoundAndDeletedFromTheFront) {
   KeyTree tree;
   KeyNode* parent = tree.AddPath("Installer\\Patches");

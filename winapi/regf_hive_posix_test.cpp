@@ -1,0 +1,366 @@
+#include "winapi/regf_hive.h"
+
+#include <fcntl.h>
+#include <hivex.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "tests/support/regf_builder.h"
+#include "tests/support/scratch_dir.h"
+#include "winapi/empty_hive.h"
+
+namespace {
+
+constexpr size_t kCell = 4;           // a cell's size field comes before its data
+constexpr size_t kSubkeyList = 0x1C;  // fields of a key cell
+constexpr size_t kKeyName = 0x4C;
+
+uint32_t Get32(const std::string& bytes, size_t at) {
+  uint32_t value = 0;
+  for (int i = 0; i < 4; ++i) value |= uint32_t{static_cast<unsigned char>(bytes[at + i])} << (8 * i);
+  return value;
+}
+void Put32(std::string* bytes, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<char>(value >> (8 * i));
+}
+void FixChecksum(std::string* bytes) {
+  Put32(bytes, empty_hive::kChecksumOffset, HiveHeaderChecksum(bytes->substr(0, 4096)));
+}
+// The file offset of the subkey list of the key cell at `node`.
+size_t SubkeyListOf(const std::string& bytes, hive_node_h node) {
+  return Get32(bytes, node + kCell + kSubkeyList) + 0x1000;
+}
+
+struct Closer {
+  void operator()(hive_h* hive) const { hivex_close(hive); }
+};
+
+// Every key path below the root of the hive `bytes`, read by libhivex, each
+// with its values as "name=text" for REG_SZ values.
+std::vector<std::string> ReadBack(const std::string& bytes) {
+  ScratchDir dir;
+  dir.Write("hive", bytes);
+  std::unique_ptr<hive_h, Closer> hive(hivex_open(dir.File("hive").c_str(), 0));
+  if (!hive) return {"(libhivex cannot open it)"};
+  std::vector<std::string> lines;
+  std::function<void(hive_node_h, const std::string&)> walk = [&](hive_node_h node,
+                                                                   const std::string& path) {
+    hive_value_h* values = hivex_node_values(hive.get(), node);
+    for (size_t i = 0; values && values[i]; ++i) {
+      char* key = hivex_value_key(hive.get(), values[i]);
+      char* text = hivex_value_string(hive.get(), values[i]);
+      lines.push_back(path + " " + key + "=" + (text ? text : "?"));
+      std::free(key);
+      std::free(text);
+    }
+    std::free(values);
+    hive_node_h* children = hivex_node_children(hive.get(), node);
+    for (size_t i = 0; children && children[i]; ++i) {
+      char* name = hivex_node_name(hive.get(), children[i]);
+      const std::string child = path.empty() ? name : path + "\\" + name;
+      std::free(name);
+      lines.push_back(child);
+      walk(children[i], child);
+    }
+    std::free(children);
+  };
+  walk(hivex_root(hive.get()), "");
+  return lines;
+}
+
+std::vector<std::string> Names(const KeyTree& tree, const KeyNode* parent) {
+  std::vector<std::string> names;
+  for (uint32_t index = 0; const KeyNode* child = tree.ChildAt(parent, index); ++index) {
+    names.emplace_back(child->name());
+  }
+  return names;
+}
+
+std::string Software(std::initializer_list<const char*> classes_paths) {
+  RegfBuilder builder;
+  builder.Add("Microsoft\\Windows\\CurrentVersion");
+  for (const char* path : classes_paths) builder.Add(std::string("Classes\\") + path);
+  return builder.Bytes();
+}
+
+std::string Parsed(const std::string& bytes, KeyTree* tree, RegfHive* hive) {
+  HiveError error;
+  if (!hive->Parse(bytes, tree, &error)) return error.message;
+  EXPECT_EQ(error.line, 0u);
+  return "";
+}
+
+std::string Written(const RegfHive& hive) {
+  std::string out;
+  EXPECT_TRUE(hive.Write([&](const char* data, size_t size) {
+    out.append(data, size);
+    return true;
+  }));
+  return out;
+}
+
+TEST(RegfHiveLoad, ClassesOfASoftwareHiveOrTheRootOfAClassesHive) {
+  KeyTree tree;
+  RegfHive hive;
+  ASSERT_EQ("", Parsed(Software({"Installer\\Patches\\P1", ".txt"}), &tree, &hive));
+  EXPECT_TRUE(hive.classes_below_root());
+  EXPECT_EQ((std::vector<std::string>{".txt", "Installer", "Installer\\Patches",
+                                      "Installer\\Patches\\P1"}),
+            tree.ListPaths());
+  EXPECT_EQ(4u, hive.key_count());
+
+  RegfBuilder classes;  // a hive saved from SOFTWARE\Classes: no Classes key
+  classes.Add("Installer\\Products\\X");
+  classes.Add("CLSID");
+  KeyTree root_tree;
+  RegfHive root_hive;
+  ASSERT_EQ("", Parsed(classes.Bytes(), &root_tree, &root_hive));
+  EXPECT_FALSE(root_hive.classes_below_root());
+  EXPECT_EQ((std::vector<std::string>{"CLSID", "Installer", "Installer\\Products",
+                                      "Installer\\Products\\X"}),
+            root_tree.ListPaths());
+  KeyNode* found = nullptr;
+  EXPECT_EQ(kRegSuccess, root_tree.Open(root_tree.root(), "INSTALLER\\products\\x", &found));
+}
+
+TEST(RegfHiveLoad, SubkeysComeInTheHivesStoredOrderNotSorted) {
+  RegfBuilder builder;
+  const hive_node_h parent = builder.Add("Classes\\P");
+  for (const char* name : {"a", "b", "c"}) builder.Add(std::string("Classes\\P\\") + name);
+  std::string bytes = builder.Bytes();
+  // Reverse the three entries (offset and hash, 8 bytes each) of P's list.
+  const size_t entries = SubkeyListOf(bytes, parent) + kCell + 4;
+  ASSERT_EQ(bytes.substr(entries - 4, 2), "lh");
+  const std::string first = bytes.substr(entries, 8);
+  bytes.replace(entries, 8, bytes.substr(entries + 16, 8));
+  bytes.replace(entries + 16, 8, first);
+
+  KeyTree tree;
+  RegfHive hive;
+  ASSERT_EQ("", Parsed(bytes, &tree, &hive));
+  const KeyNode* p = tree.FindChild(tree.root(), "p");
+  EXPECT_EQ((std::vector<std::string>{"c", "b", "a"}), Names(tree, p));
+}
+
+TEST(RegfHiveLoad, NamesTakeTheirAnsiFormOrAreListedWithSubstitutesAndNeverFound) {
+  // e-acute and the euro sign have bytes of their own; a-macron has a
+  // best-fit 'a', the CJK character only '?'.
+  KeyTree tree;
+  RegfHive hive;
+  ASSERT_EQ("", Parsed(Software({"P\\\xC3\xA9t\xC3\xA9", "P\\\xE2\x82\xAC", "P\\\xC4\x81",
+                                 "P\\x\xE4\xB8\xAD"}),
+                       &tree, &hive));
+  KeyNode* p = tree.FindChild(tree.root(), "P");
+  ASSERT_NE(nullptr, p);
+  std::vector<std::string> names = Names(tree, p);
+  std::vector<std::string> expected{"\x80", "a", "x?", "\xE9t\xE9"};
+  std::sort(names.begin(), names.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, names);
+  KeyNode* found = nullptr;
+  EXPECT_EQ(kRegSuccess, tree.Open(p, "\xC9T\xC9", &found));
+  EXPECT_EQ(kRegSuccess, tree.Open(p, "\x80", &found));
+  EXPECT_EQ(kRegFileNotFound, tree.Open(p, "a", &found));
+  EXPECT_EQ(kRegFileNotFound, tree.Delete(p, "x?"));
+  ASSERT_EQ(kRegSuccess, tree.Delete(p, "\xE9t\xE9"));
+  ASSERT_EQ(kRegSuccess, tree.Delete(p, "\x80"));
+  EXPECT_EQ(kRegAccessDenied, tree.Delete(tree.root(), "P"));
+}
+
+TEST(RegfHiveWrite, DeletedSubtreesLeaveTheHiveAndEverythingElseStays) {
+  RegfBuilder builder;
+  builder.SetString("Microsoft\\Windows", "ProgramFilesDir", "C:\\Program Files");
+  builder.SetString("Classes\\Installer\\Products\\PR\\Patches", "AllPatches", "x");
+  builder.SetString("Classes\\Installer\\Products\\PR", "ProductName", "Example");
+  builder.SetString("Classes\\Installer\\Patches\\PA\\SourceList", "PackageName", "a.msp");
+  builder.Add("Classes\\Installer\\Patches\\PA\\SourceList\\Net");
+  builder.Add("Classes\\Installer\\Patches\\Other");
+  const std::string before = builder.Bytes();
+  RegfHeader header_before;
+  std::string error;
+  ASSERT_TRUE(CheckHiveHeader(before, &header_before, &error));
+
+  KeyTree tree;
+  RegfHive hive;
+  ASSERT_EQ("", Parsed(before, &tree, &hive));
+  std::string unchanged = Written(hive);  // nothing deleted: only the counts move
+  Put32(&unchanged, 4, Get32(unchanged, 4) - 1);
+  Put32(&unchanged, 8, Get32(unchanged, 8) - 1);
+  FixChecksum(&unchanged);
+  EXPECT_EQ(before, unchanged);
+  for (const char* path : {"Installer\\Products\\PR\\Patches",
+                           "Installer\\Patches\\PA\\SourceList\\Net",
+                           "Installer\\Patches\\PA\\SourceList", "Installer\\Patches\\PA"}) {
+    ASSERT_EQ(kRegSuccess, tree.Delete(tree.root(), path)) << path;
+  }
+  const std::string after = Written(hive);
+  RegfHeader header_after;
+  ASSERT_TRUE(CheckHiveHeader(after, &header_after, &error)) << error;
+  EXPECT_EQ(header_after.sequence1, header_before.sequence1 + 2);  // one commit per Write
+  EXPECT_EQ(header_after.sequence2, header_after.sequence1);
+  EXPECT_EQ((std::vector<std::string>{
+                "Classes", "Classes\\Installer", "Classes\\Installer\\Patches",
+                "Classes\\Installer\\Patches\\Other", "Classes\\Installer\\Products",
+                "Classes\\Installer\\Products\\PR",
+                "Classes\\Installer\\Products\\PR ProductName=Example", "Microsoft",
+                "Microsoft\\Windows", "Microsoft\\Windows ProgramFilesDir=C:\\Program Files"}),
+            ReadBack(after));
+}
+
+TEST(RegfHiveWrite, LaterDeletesAddToEarlierWritesAndAFileTakesTheSameBytes) {
+  KeyTree tree;
+  RegfHive hive;
+  ASSERT_EQ("", Parsed(Software({"A\\B\\C", "D"}), &tree, &hive));
+  ASSERT_EQ(kRegSuccess, tree.Delete(tree.root(), "A\\B\\C"));
+  EXPECT_EQ((std::vector<std::string>{"Classes", "Classes\\A", "Classes\\A\\B", "Classes\\D",
+                                      "Microsoft", "Microsoft\\Windows",
+                                      "Microsoft\\Windows\\CurrentVersion"}),
+            ReadBack(Written(hive)));
+  ASSERT_EQ(kRegSuccess, tree.Delete(tree.root(), "A\\B"));
+  ASSERT_EQ(kRegSuccess, tree.Delete(tree.root(), "A"));
+  ScratchDir dir;
+  dir.Write("out", "");
+  const int fd = open(dir.File("out").c_str(), O_WRONLY);
+  ASSERT_TRUE(hive.WriteToFile(fd));
+  close(fd);
+  const std::string written = dir.Read("out");
+  EXPECT_EQ((std::vector<std::string>{"Classes", "Classes\\D", "Microsoft",
+                                      "Microsoft\\Windows", "Microsoft\\Windows\\CurrentVersion"}),
+            ReadBack(written));
+  std::string again = Written(hive);  // the next commit: only the counts differ
+  Put32(&again, 4, Get32(again, 4) - 1);
+  Put32(&again, 8, Get32(again, 8) - 1);
+  FixChecksum(&again);
+  EXPECT_EQ(written, again);
+}
+
+struct BadHive {
+  const char* what;
+  std::function<void(std::string*, RegfBuilder*)> damage;  // builder: before Bytes()
+  const char* message;  // expected to occur in the error
+};
+
+class RegfHiveRefuses : public ::testing::TestWithParam<BadHive> {};
+
+TEST_P(RegfHiveRefuses, WithAReasonAndWithoutChangingIt) {
+  const BadHive& bad = GetParam();
+  RegfBuilder builder;
+  builder.Add("Classes\\Installer\\Patches\\ab\\x");
+  builder.Add("Classes\\Installer\\Patches\\ac");
+  std::string bytes;
+  bad.damage(&bytes, &builder);
+  const std::string kept = bytes;
+  KeyTree tree;
+  RegfHive hive;
+  HiveError error;
+  EXPECT_FALSE(hive.Parse(bytes, &tree, &error));
+  EXPECT_NE(std::string::npos, error.message.find(bad.message)) << error.message;
+  EXPECT_EQ(kept, bytes);
+}
+
+hive_node_h NodeOf(RegfBuilder* builder, const std::string& path) { return builder->Add(path); }
+
+const BadHive kBadHives[] = {
+    {"text", [](std::string* b, RegfBuilder*) { *b = "REGEDIT4\r\n"; }, "no \"regf\" signature"},
+    {"cut in the base block",
+     [](std::string* b, RegfBuilder* r) { *b = r->Bytes().substr(0, 1000); }, "base block"},
+    {"cut in the bins",
+     [](std::string* b, RegfBuilder* r) {
+       *b = r->Bytes();
+       b->resize(b->size() - 4096);
+     },
+     "cut short"},
+    {"dirty",
+     [](std::string* b, RegfBuilder* r) {
+       *b = r->Bytes();
+       Put32(b, 8, Get32(*b, 4) - 1);
+       FixChecksum(b);
+     },
+     "dirty"},
+    {"bad checksum",
+     [](std::string* b, RegfBuilder* r) {
+       *b = r->Bytes();
+       (*b)[0x30] ^= 1;
+     },
+     "bad checksum"},
+    {"version 2",
+     [](std::string* b, RegfBuilder* r) {
+       *b = r->Bytes();
+       Put32(b, 0x14, 2);
+       FixChecksum(b);
+     },
+     "version 2"},
+    {"damaged key cell",
+     [](std::string* b, RegfBuilder* r) {
+       const hive_node_h node = NodeOf(r, "Classes\\Installer\\Patches\\ab");
+       *b = r->Bytes();
+       b->replace(node + kCell, 2, "zz");
+     },
+     "cannot be read"},
+    {"damaged Classes list",
+     [](std::string* b, RegfBuilder* r) {
+       const hive_node_h node = NodeOf(r, "Classes");
+       *b = r->Bytes();
+       b->replace(SubkeyListOf(*b, node) + kCell, 2, "zz");
+     },
+     "Classes key cannot be used"},
+    {"a key linked twice",
+     [](std::string* b, RegfBuilder* r) {
+       const hive_node_h node = NodeOf(r, "Classes\\Installer\\Patches");
+       *b = r->Bytes();
+       const size_t entries = SubkeyListOf(*b, node) + kCell + 4;
+       b->replace(entries + 8, 8, b->substr(entries, 8));
+     },
+     "more than one place"},
+    {"two keys of one name",
+     [](std::string* b, RegfBuilder* r) {
+       const hive_node_h node = NodeOf(r, "Classes\\Installer\\Patches\\ac");
+       *b = r->Bytes();
+       b->replace(node + kCell + kKeyName, 2, "AB");
+     },
+     "two keys named"},
+    {"nested 513 levels",
+     [](std::string* b, RegfBuilder* r) {
+       std::string path = "Classes";
+       for (int level = 0; level < 513; ++level) path += "\\k";
+       r->Add(path);
+       *b = r->Bytes();
+     },
+     "deeper than 512"},
+};
+
+INSTANTIATE_TEST_SUITE_P(BadHives, RegfHiveRefuses, ::testing::ValuesIn(kBadHives),
+                         [](const auto& info) {
+                           std::string name;
+                           for (const char* c = info.param.what; *c; ++c) {
+                             if (isalnum(static_cast<unsigned char>(*c))) name += *c;
+                           }
+                           return name;
+                         });
+
+TEST(RegfHiveLoad, TakesAKey512LevelsDown) {
+  RegfBuilder builder;
+  std::string path = "Classes";
+  for (int level = 0; level < 512; ++level) path += "\\k";
+  builder.Add(path);
+  KeyTree tree;
+  RegfHive hive;
+  EXPECT_EQ("", Parsed(builder.Bytes(), &tree, &hive));
+  EXPECT_EQ(512u, tree.key_count());
+}
+
+TEST(RegfHiveLoad, AnEmptyHiveIsAnEmptyRegistry) {
+  KeyTree tree;
+  RegfHive hive;
+  ASSERT_EQ("", Parsed(MakeEmptyHive(), &tree, &hive));
+  EXPECT_EQ(0u, tree.key_count());
+  EXPECT_FALSE(hive.classes_below_root());
+}
+
+}  // namespace

@@ -53,6 +53,9 @@ if(CMAKE_CROSSCOMPILING)
   set_tests_properties(e2e_wine window_wine large_inputs_wine PROPERTIES
     TIMEOUT 1200 RUN_SERIAL TRUE)
 else()
+  # Makes the empty hives that the hive fixtures and benchmarks start from.
+  add_executable(brindlex_make_empty_hive tests/support/make_empty_hive.cpp)
+  target_link_libraries(brindlex_make_empty_hive PRIVATE brindlex_winapi)
   add_test(NAME e2e_native
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e/run_e2e.py
             --native $<TARGET_FILE:brindlex>)

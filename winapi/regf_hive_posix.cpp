@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "winapi/code_page.h"
@@ -87,6 +89,125 @@ std::string AnsiNameOf(const char* utf8, bool* exact) {
   return ansi;
 }
 
+
+constexpr size_t kBins = 0x1000;        // file offset of the first hive bin
+constexpr uint32_t kNone = 0xFFFFFFFF;  // a cell reference to nothing
+
+// Checks, before libhivex deletes anything, that every cell its delete of
+// some keys will free is a cell in use and is freed once: libhivex aborts
+// the process on freeing a cell that is not (a damaged hive can share a
+// value list or data cell between keys), and it fails half-way through
+// when a parent's subkey list is of a kind it cannot unlink from.
+class DeleteCheck {
+ public:
+  explicit DeleteCheck(const std::string& bytes) : bytes_(bytes), used_(bytes.size() / 8 + 1) {
+    MapUsedCells();
+  }
+
+  // Claims the cells that deleting the key cell `node` itself frees.
+  bool ClaimKey(size_t node) {
+    return Claim(node, "nk") && ClaimSubkeyLists(Field(node, 0x1C)) &&
+           ClaimValues(Field(node, 0x24), Field(node, 0x28)) && ClaimOptional(Field(node, 0x30)) &&
+           UseSecurity(Field(node, 0x2C));
+  }
+
+  // Whether the subkey lists of the key cell `parent` hold `node` in a
+  // leaf list ("lf" or "lh"), the only kind libhivex unlinks from.
+  bool ParentListHolds(size_t parent, size_t node) const {
+    const uint32_t list = Field(parent, 0x1C);
+    if (list == kNone || !IsUsed(kBins + list)) return false;
+    const size_t at = kBins + list;
+    if (Is(at, "ri")) {
+      for (uint16_t i = 0; i < Count(at); ++i) {
+        const uint32_t sub = Get32(at + 8 + 4 * i);
+        if (IsUsed(kBins + sub) && LeafHolds(kBins + sub, node)) return true;
+      }
+      return false;
+    }
+    return LeafHolds(at, node);
+  }
+
+ private:
+  void MapUsedCells() {
+    for (size_t bin = kBins; bin + 0x20 <= bytes_.size();) {
+      const uint32_t size = Get32(bin + 8);
+      if (bytes_.compare(bin, 4, "hbin") != 0 || size < 0x20 || bin + size > bytes_.size()) return;
+      for (size_t cell = bin + 0x20; cell + 4 <= bin + size;) {
+        const int32_t length = static_cast<int32_t>(Get32(cell));
+        const size_t span = length < 0 ? 0 - static_cast<size_t>(length) : static_cast<size_t>(length);
+        if (span < 8 || cell + span > bin + size) break;
+        if (length < 0) used_[cell / 8] = true;
+        cell += span;
+      }
+      bin += size;
+    }
+  }
+
+  uint32_t Get32(size_t at) const {
+    if (at + 4 > bytes_.size()) return kNone;
+    uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) value |= uint32_t{static_cast<unsigned char>(bytes_[at + i])} << (8 * i);
+    return value;
+  }
+  uint16_t Count(size_t cell) const { return static_cast<uint16_t>(Get32(cell + 6) & 0xFFFF); }
+  uint32_t Field(size_t cell, size_t offset) const { return Get32(cell + 4 + offset); }
+  bool IsUsed(size_t at) const { return at % 8 == 0 && at / 8 < used_.size() && used_[at / 8]; }
+  bool Is(size_t cell, const char* id) const { return bytes_.compare(cell + 4, 2, id) == 0; }
+
+  bool Claim(size_t cell, const char* id = nullptr) {
+    if (!IsUsed(cell) || (id != nullptr && !Is(cell, id))) return false;
+    return claimed_.insert(cell).second;
+  }
+  bool ClaimOptional(uint32_t offset) { return offset == kNone || Claim(kBins + offset); }
+
+  bool ClaimSubkeyLists(uint32_t offset) {
+    if (offset == kNone) return true;
+    const size_t list = kBins + offset;
+    if (!Claim(list)) return false;
+    if (!Is(list, "ri")) return true;
+    for (uint16_t i = 0; i < Count(list); ++i) {
+      if (!Claim(kBins + Get32(list + 8 + 4 * i))) return false;
+    }
+    return true;
+  }
+
+  bool ClaimValues(uint32_t count, uint32_t offset) {
+    if (offset == kNone) return true;
+    const size_t list = kBins + offset;
+    if (!Claim(list)) return false;
+    for (uint32_t i = 0; i < count; ++i) {
+      const size_t value = kBins + Get32(list + 4 + 4 * size_t{i});
+      if (!Claim(value, "vk")) return false;
+      const uint32_t length = Field(value, 0x04);
+      if ((length & 0x80000000u) == 0 && !Claim(kBins + size_t{Field(value, 0x08)})) return false;
+    }
+    return true;
+  }
+
+  bool UseSecurity(uint32_t offset) {
+    if (offset == kNone) return true;
+    const size_t cell = kBins + offset;
+    if (!IsUsed(cell) || !Is(cell, "sk")) return false;
+    const uint32_t users = Field(cell, 0x0C);
+    uint32_t& released = security_uses_[cell];
+    if (released >= users) return false;
+    return ++released < users || claimed_.insert(cell).second;
+  }
+
+  bool LeafHolds(size_t list, size_t node) const {
+    if (!Is(list, "lf") && !Is(list, "lh")) return false;
+    for (uint16_t i = 0; i < Count(list); ++i) {
+      if (kBins + Get32(list + 8 + 8 * size_t{i}) == node) return true;
+    }
+    return false;
+  }
+
+  const std::string& bytes_;
+  std::vector<bool> used_;
+  std::unordered_set<size_t> claimed_;
+  std::unordered_map<size_t, uint32_t> security_uses_;
+};
+
 }  // namespace
 
 class RegfHive::Impl {
@@ -108,7 +229,7 @@ class RegfHive::Impl {
     size_t level;  // of `key`; 0 for HKEY_CLASSES_ROOT
   };
 
-  bool Open(std::string bytes, std::string* error);
+  bool Open(const std::string& bytes, std::string* error);
   bool FindClassesRoot(hive_node_h* top, std::string* error);
   bool LoadKeys(hive_node_h top, std::string* error);
   bool LoadChildren(const Pending& parent, std::vector<Pending>* pending, std::string* error);
@@ -116,9 +237,14 @@ class RegfHive::Impl {
   bool MarkSeen(hive_node_h node);
   std::string Describe(const KeyNode* key) const;
   bool ApplyDeletes();
+  // The indexes of the tops of the deleted subtrees not yet removed, when
+  // libhivex can delete all of them safely; false (and none) otherwise.
+  bool SafeDeletes(std::vector<size_t>* tops);
   bool Commit(int fd);
 
   HiveHandle hive_;
+  std::string bytes_;  // the hive as loaded
+  std::unique_ptr<DeleteCheck> check_;  // made with the first delete
   KeyTree* tree_ = nullptr;
   size_t size_ = 0;
   std::vector<Loaded> keys_;  // every parent before its subkeys
@@ -137,12 +263,13 @@ bool RegfHive::Impl::Parse(std::string bytes, KeyTree* tree, std::string* error)
   }
   tree_ = tree;
   size_ = bytes.size();
-  if (!Open(std::move(bytes), error)) return false;
+  bytes_ = std::move(bytes);  // kept for checking deletes against the cells
+  if (!Open(bytes_, error)) return false;
   hive_node_h top = 0;
   return FindClassesRoot(&top, error) && LoadKeys(top, error);
 }
 
-bool RegfHive::Impl::Open(std::string bytes, std::string* error) {
+bool RegfHive::Impl::Open(const std::string& bytes, std::string* error) {
   // The bytes are what the caller read under its lock: the hive is loaded
   // from them, not from the file again.
   Descriptor copy(memfd_create("brindlex-hive", MFD_CLOEXEC));
@@ -150,7 +277,6 @@ bool RegfHive::Impl::Open(std::string bytes, std::string* error) {
     *error = "cannot hold the hive in memory: " + ErrnoText();
     return false;
   }
-  bytes = std::string();
   errno = 0;
   hive_.reset(hivex_open(PathOf(copy.get()).c_str(), HIVEX_OPEN_WRITE));
   if (!hive_) {
@@ -271,23 +397,41 @@ std::string RegfHive::Impl::Describe(const KeyNode* key) const {
   return path.empty() ? "HKEY_CLASSES_ROOT" : "HKEY_CLASSES_ROOT\\" + path;
 }
 
-bool RegfHive::Impl::ApplyDeletes() {
-  if (broken_) return false;
+bool RegfHive::Impl::SafeDeletes(std::vector<size_t>* tops) {
   // Parents come before their subkeys, so the top of a deleted subtree is
   // met before anything below it; the tree deletes only keys without
-  // subkeys, so everything below a deleted key is deleted too.
+  // subkeys, so everything below a deleted key is deleted too. The cells
+  // are checked as they were loaded: deletes already written freed none of
+  // the cells of the keys still to delete.
+  // The claims of earlier writes stay: a cell is never freed twice.
   for (size_t i = 0; i < keys_.size(); ++i) {
     const KeyNode* key = keys_[i].key;
     if (!key->deleted() || removed_[i]) continue;
-    if (key->parent()->deleted()) {
-      removed_[i] = true;  // freed with the top of its subtree
-      continue;
-    }
-    if (hivex_node_delete_child(hive_.get(), keys_[i].node) != 0) {
+    if (!check_) check_ = std::make_unique<DeleteCheck>(bytes_);
+    if (!check_->ClaimKey(keys_[i].node)) return false;
+    if (key->parent()->deleted()) continue;  // freed with the top of its subtree
+    const hive_node_h parent = hivex_node_parent(hive_.get(), keys_[i].node);
+    if (!check_->ParentListHolds(parent, keys_[i].node)) return false;
+    tops->push_back(i);
+  }
+  return true;
+}
+
+bool RegfHive::Impl::ApplyDeletes() {
+  std::vector<size_t> tops;
+  if (broken_ || !SafeDeletes(&tops)) {
+    broken_ = true;  // some cells are claimed: a later try would refuse them
+    errno = EINVAL;
+    return false;
+  }
+  for (size_t top : tops) {
+    if (hivex_node_delete_child(hive_.get(), keys_[top].node) != 0) {
       broken_ = true;  // the hive in memory may be half changed
       return false;
     }
-    removed_[i] = true;
+  }
+  for (size_t i = 0; i < keys_.size(); ++i) {
+    if (keys_[i].key->deleted()) removed_[i] = true;
   }
   return true;
 }

@@ -240,6 +240,30 @@ TEST(RegfHiveWrite, LaterDeletesAddToEarlierWritesAndAFileTakesTheSameBytes) {
   EXPECT_EQ(written, again);
 }
 
+TEST(RegfHiveWrite, CellsADamagedHiveSharesBetweenDeletedKeysFailTheWriteInsteadOfAborting) {
+  RegfBuilder builder;
+  builder.SetString("Classes\\P\\A", "v", "one");
+  builder.SetString("Classes\\P\\B", "v", "two");
+  const hive_node_h a = builder.Add("Classes\\P\\A");
+  const hive_node_h b = builder.Add("Classes\\P\\B");
+  std::string bytes = builder.Bytes();
+  constexpr size_t kValueList = 0x28;
+  Put32(&bytes, b + kCell + kValueList, Get32(bytes, a + kCell + kValueList));
+  KeyTree tree;
+  RegfHive hive;
+  ASSERT_EQ("", Parsed(bytes, &tree, &hive));
+  ASSERT_EQ(kRegSuccess, tree.Delete(tree.root(), "P\\A"));
+  std::string out;
+  const auto sink = [&](const char* data, size_t size) {
+    out.append(data, size);
+    return true;
+  };
+  ASSERT_TRUE(hive.Write(sink));  // A alone frees the list once
+  ASSERT_EQ(kRegSuccess, tree.Delete(tree.root(), "P\\B"));
+  EXPECT_FALSE(hive.Write(sink));  // B would free it again
+  EXPECT_FALSE(hive.Write(sink));
+}
+
 struct BadHive {
   const char* what;
   std::function<void(std::string*, RegfBuilder*)> damage;  // builder: before Bytes()

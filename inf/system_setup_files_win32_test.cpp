@@ -14,17 +14,6 @@ namespace {
 
 using namespace std::string_literals;
 
-// Makes a scratch directory the current directory while it lives.
-struct ScratchCurrentDirectory {
-  ScratchCurrentDirectory() : previous(std::filesystem::current_path()) {
-    std::filesystem::current_path(dir.path());
-  }
-  ~ScratchCurrentDirectory() { std::filesystem::current_path(previous); }
-
-  ScratchDir dir;
-  std::filesystem::path previous;
-};
-
 struct SystemAdapter {
   static constexpr char kSeparator = '\\';
   static constexpr bool kCaseSensitiveNames = false;

@@ -192,7 +192,7 @@ TEST_F(HiveRegistryTest, AfterFlushTheFileIsReadAgain) {
 }
 
 TEST_F(HiveRegistryTest, UnparsableFileIsLeftAloneAndNoKeyOpens) {
-  const std::string broken = std::string(kHive) + "garbage\r\n";
+  const std::string broken = std::string(kHive) + "[-HKEY_CLASSES_ROOT\\Installer]\r\n";
   dir_.Write("registry.reg", broken);
   std::unique_ptr<Registry> hive = Hive();
   ::testing::internal::CaptureStderr();

@@ -3,8 +3,10 @@
 // uses: names matched without regard to case (the case of the first creation
 // is kept), subkeys listed in the platform's order, and the platform's rules
 // and status codes for key paths, deletes and deleted keys. Names are ANSI
-// (Windows-1252) byte strings. Built for about a million keys: each key holds
-// its subkeys in a set sorted by the folded name.
+// (Windows-1252) byte strings. Built for millions of keys, added in any
+// order: keys are found by name through one hash index of the tree, and a
+// key's subkeys are put in order only when they are first enumerated or
+// lose one of them (so reading a file costs no ordered insert per key).
 #ifndef BRINDLEX_WINAPI_KEY_TREE_H_
 #define BRINDLEX_WINAPI_KEY_TREE_H_
 
@@ -52,11 +54,19 @@ class KeyNode {
   friend class KeyTree;
   using ChildSet = std::set<KeyNode*, KeyNameLess>;
 
+  // Subkeys added since they were last put in order, and those in order.
+  struct Children {
+    std::vector<KeyNode*> unordered;
+    ChildSet ordered;
+    size_t size() const { return unordered.size() + ordered.size(); }
+  };
+
   const char* name_ = "";
   uint16_t length_ = 0;
   bool deleted_ = false;
+  uint32_t hash_ = 0;  // of the parent and the folded name, for the tree's index
   KeyNode* parent_ = nullptr;
-  std::unique_ptr<ChildSet> children_;  // created with the first subkey
+  std::unique_ptr<Children> children_;  // created with the first subkey
 };
 
 class KeyTree {
@@ -147,8 +157,25 @@ class KeyTree {
   RegStatus Walk(KeyNode* from, std::string_view path, KeyNode** key) const;
   const char* StoreName(std::string_view name);
   void Remove(KeyNode* key);
+  // The subkeys of `parent` in the platform's order (`parent` has some).
+  const KeyNode::ChildSet& Ordered(const KeyNode* parent) const;
+
+  // The index: every existing key but the root, by parent and folded name,
+  // in an open-addressing table (linear probing, at most half full). A slot
+  // holds the key's hash beside it, so that a probe past other keys does
+  // not have to read them.
+  struct IndexSlot {
+    KeyNode* node = nullptr;  // null: free
+    uint32_t hash = 0;
+  };
+  static uint32_t HashOf(const KeyNode* parent, std::string_view name);
+  size_t SlotOf(const KeyNode* node) const;
+  void IndexInsert(KeyNode* node);
+  void IndexErase(const KeyNode* node);
 
   std::deque<KeyNode> nodes_;  // stable addresses; the root first
+  std::vector<IndexSlot> index_;  // a power of two of slots
+  size_t indexed_ = 0;
   std::vector<std::unique_ptr<char[]>> name_blocks_;
   size_t name_block_used_ = 0;
   size_t key_count_ = 0;

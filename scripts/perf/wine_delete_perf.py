@@ -23,14 +23,13 @@ To explain the difference it also times each program with nothing to delete
 (the program with a product that is not there, reg.exe querying a missing
 key) and the program with its log on (-l).
 
-Usage: wine_delete_perf.py [--exe build/win64/Brindlex.exe] [--keys 10000]
+Usage: wine_delete_perf.py [--exe build/win64/Brindlex.exe] [--keys 10000] [--make-hive TOOL]
                            [--rounds 5] [--prefix DIR]
 Exits with status 1 when the program, on the unmanaged display, is slower
 than 1.5x reg delete (medians)."""
 
 import argparse
 import os
-import random
 import statistics
 import subprocess
 import sys
@@ -48,23 +47,14 @@ GOAL_RATIO = 1.5
 INSTALLER = "HKEY_CLASSES_ROOT\\Installer"
 
 
-def write_inputs(work, keys):
+def write_inputs(work, keys, tool):
     """Writes tree.reg (the product and the patch tree) and setup.inf in
-    `work`. Returns (product, patch, the tree's deepest last key)."""
-    rng = random.Random(1)
-    product, patch = make_hive.guid(rng), make_hive.guid(rng)
-    blocks = [(make_hive.ROOT, []), (f"{make_hive.ROOT}\\Patches", []),
-              (f"{make_hive.ROOT}\\Products", [])]
-    blocks += make_hive.product_blocks(rng, product, [patch])
-    tree = make_hive.target_tree(rng, patch, keys)
-    blocks += tree
-    blocks.sort(key=lambda block: block[0].lower().split("\\"))
-    make_hive.write_hive(os.path.join(work, "tree.reg"), blocks)
-    with open(os.path.join(work, "setup.inf"), "w", newline="\r\n") as setup:
-        setup.write(f"[Upgrade]\nProductKey={product}\nPatchKey1={patch}\n")
-    with open(os.path.join(work, "missing.inf"), "w", newline="\r\n") as setup:
-        setup.write(f"[Upgrade]\nProductKey={'0' * 32}\nPatchKey1={patch}\n")
-    return product, patch, tree[-1][0], len(tree)
+    `work`. Returns (product, patch, the tree's deepest last key, keys)."""
+    _, targets = make_hive.make_hive(os.path.join(work, "tree.reg"), keys, tree=keys,
+                                     setup=os.path.join(work, "setup.inf"), tool=tool)
+    product, patch, last_key = targets[0]
+    make_hive.write_setup(os.path.join(work, "missing.inf"), "0" * 32, patch)
+    return product, patch, "HKEY_CLASSES_ROOT\\" + last_key, keys
 
 
 class Bench:
@@ -189,12 +179,14 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--exe", default=os.path.join(ROOT_DIR, "build", "win64", "Brindlex.exe"))
     parser.add_argument("--keys", type=int, default=10000)
+    parser.add_argument("--make-hive", help="the hive generator (default: the native build's)")
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--prefix", help="Wine prefix to use (default: a new temporary one)")
     args = parser.parse_args()
     exe = os.path.abspath(args.exe)
     with tempfile.TemporaryDirectory() as work:
-        product, patch, last_key, keys = write_inputs(work, args.keys)
+        product, patch, last_key, keys = write_inputs(
+            work, args.keys, args.make_hive or make_hive.find_tool())
         prefix = args.prefix or os.path.join(work, "prefix")
         with WineHost(prefix) as host:
             bench = Bench(host, exe, work, product, patch, last_key)

@@ -15,78 +15,77 @@
 #include "winapi/hive_format.h"
 #include "winapi/hive_registry.h"
 #include "winapi/memory_registry.h"
+#include "winapi/posix_file.h"
 
 namespace {
 
 constexpr int kTempNameAttempts = 100;
 constexpr size_t kWriteChunk = 1 << 20;
 
-std::string ErrnoText(int error) { return std::strerror(error); }
-
 void Report(const std::string& message) { std::fprintf(stderr, "Brindlex: %s\n", message.c_str()); }
 
-// Waits for an exclusive lock on `fd`. Returns false with errno set.
-bool LockExclusive(int fd) {
+// Waits for an exclusive lock on `fd`.
+FileStatus LockExclusive(int fd, const std::string& path) {
   int locked;
   do {
     locked = flock(fd, LOCK_EX);
   } while (locked != 0 && errno == EINTR);
-  return locked == 0;
+  return locked == 0 ? FileStatus::Ok() : FileStatus::Errno("cannot lock the registry file " + path);
 }
 
-// Opens `file_name` and takes an exclusive lock on it, waiting for another
-// holder to let go. Returns the descriptor, or -1 with errno set (ENOENT when
-// there is no such file).
-int OpenLocked(const std::string& file_name) {
+// Opens `file_name` into `*fd` and takes an exclusive lock on it, waiting for
+// another holder to let go. Fails with ENOENT when there is no such file.
+FileStatus OpenLocked(const std::string& file_name, ScopedFd* fd) {
   for (;;) {
-    const int fd = open(file_name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
+    fd->Reset(open(file_name.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd->valid()) return FileStatus::Errno("cannot read the registry file " + file_name);
+    FileStatus status = LockExclusive(fd->get(), file_name);
+    if (!status.ok()) return status;
     struct stat held, named;
-    if (!LockExclusive(fd) || fstat(fd, &held) != 0) {
-      const int error = errno;
-      close(fd);
-      errno = error;
-      return -1;
-    }
+    if (fstat(fd->get(), &held) != 0) return FileStatus::Errno("cannot read the registry file " + file_name);
     // The holder we waited for may have renamed a new file over the name;
     // then the lock is on a file nobody will read again.
-    const bool named_ok = stat(file_name.c_str(), &named) == 0;
-    const int error = errno;
-    if (named_ok && named.st_dev == held.st_dev && named.st_ino == held.st_ino) return fd;
-    close(fd);
-    if (!named_ok && error != ENOENT) {
-      errno = error;
-      return -1;
+    if (stat(file_name.c_str(), &named) == 0) {
+      if (named.st_dev == held.st_dev && named.st_ino == held.st_ino) return FileStatus::Ok();
+    } else if (errno != ENOENT) {
+      return FileStatus::Errno("cannot read the registry file " + file_name);
     }
   }
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
+FileStatus WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
     const ssize_t put = write(fd, data, size);
     if (put < 0 && errno == EINTR) continue;
-    if (put < 0) return false;
+    if (put < 0) return FileStatus::Errno("cannot write");
     data += put;
     size -= static_cast<size_t>(put);
   }
-  return true;
+  return FileStatus::Ok();
 }
 
-bool FillAndSync(int fd, mode_t mode, const HiveDocument& document) {
+FileStatus FillAndSync(int fd, mode_t mode, const HiveDocument& document) {
   // The document comes in a piece per section: gather them into large writes.
   std::string pending;
+  FileStatus status = FileStatus::Ok();
   const auto flush = [&] {
-    const bool written = WriteAll(fd, pending.data(), pending.size());
+    status = WriteAll(fd, pending.data(), pending.size());
     pending.clear();
-    return written;
+    return status.ok();
   };
   const bool written = document.Write([&](const char* data, size_t size) {
     if (pending.size() + size > kWriteChunk && !flush()) return false;
-    if (size >= kWriteChunk) return WriteAll(fd, data, size);
+    if (size >= kWriteChunk) {
+      status = WriteAll(fd, data, size);
+      return status.ok();
+    }
     pending.append(data, size);
     return true;
   });
-  return written && flush() && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+  if (!written || !flush()) return status;
+  if (fchmod(fd, mode) != 0) return FileStatus::Errno("cannot set the mode");
+  if (fsync(fd) != 0) return FileStatus::Errno("cannot sync");
+  return FileStatus::Ok();
 }
 
 std::string DirectoryOf(const std::string& path) {
@@ -146,102 +145,86 @@ void RemoveLeftoverTemps(const std::string& path) {
   closedir(directory);
 }
 
-// An unnamed file in `directory` (O_TMPFILE), or -1 where there is none.
-int OpenUnnamedTemp(const std::string& directory) {
+// An unnamed file in `directory` (O_TMPFILE) into `*fd`; fails where there is
+// none.
+FileStatus OpenUnnamedTemp(const std::string& directory, ScopedFd* fd) {
 #ifdef O_TMPFILE
-  return open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  fd->Reset(open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
 #else
-  (void)directory;
   errno = EOPNOTSUPP;
-  return -1;
 #endif
+  return fd->valid() ? FileStatus::Ok() : FileStatus::Errno("cannot make a file in " + directory);
 }
 
-// Gives the unnamed file `fd` a fresh name beside `path`. Returns false when
-// it could not be linked (then no name was made).
-bool LinkUnnamedTemp(int fd, const std::string& path, std::string* temp) {
+// Gives the unnamed file `fd` a fresh name beside `path`, into `*temp`. No
+// name is made when it fails.
+FileStatus LinkUnnamedTemp(int fd, const std::string& path, std::string* temp) {
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
   for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
     const std::string name = TempName(path, attempt);
     if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
       *temp = name;
-      return true;
+      return FileStatus::Ok();
     }
-    if (errno != EEXIST) return false;
+    if (errno != EEXIST) break;
   }
-  return false;
+  return FileStatus::Errno("cannot name a new file beside " + path);
 }
 
-// Writes the new contents to an unnamed file and links it beside `path`.
-// Returns 1 with the name in `*temp`, 0 on a write failure, -1 where unnamed
-// files cannot be used.
-int WriteUnnamedTemp(const std::string& path, mode_t mode, const HiveDocument& document,
-                     std::string* temp) {
-  const int fd = OpenUnnamedTemp(DirectoryOf(path));
-  if (fd < 0) return -1;
-  if (!FillAndSync(fd, mode, document)) {
-    const int error = errno;
-    close(fd);  // the unnamed file vanishes with its descriptor
-    errno = error;
-    return 0;
-  }
-  const bool linked = LinkUnnamedTemp(fd, path, temp);
-  close(fd);
-  return linked ? 1 : -1;
-}
-
-// Writes the new contents to a new named file beside `path`; removes it
-// again on failure. Returns true with the name in `*temp`.
-bool WriteNamedTemp(const std::string& path, mode_t mode, const HiveDocument& document,
-                    std::string* temp) {
-  int fd = -1;
+// Writes the new contents to a new named file beside `path`, its name into
+// `*temp`; removes it again on failure.
+FileStatus WriteNamedTemp(const std::string& path, mode_t mode, const HiveDocument& document,
+                          std::string* temp) {
+  ScopedFd fd;
   std::string name;
-  for (int attempt = 0; attempt < kTempNameAttempts && fd < 0; ++attempt) {
+  for (int attempt = 0; attempt < kTempNameAttempts && !fd.valid(); ++attempt) {
     name = TempName(path, attempt);
-    fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0 && errno != EEXIST) return false;
+    fd.Reset(open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!fd.valid() && errno != EEXIST) break;
   }
-  if (fd < 0) return false;
-  bool saved = FillAndSync(fd, mode, document);
-  int error = errno;
-  if (close(fd) != 0 && saved) {
-    saved = false;
-    error = errno;
-  }
-  if (!saved) {
-    unlink(name.c_str());
+  if (!fd.valid()) return FileStatus::Errno("cannot make a file beside " + path);
+  FileStatus status = FillAndSync(fd.get(), mode, document);
+  if (!fd.Close() && status.ok()) status = FileStatus::Errno("cannot write " + name);
+  if (!status.ok()) {
+    const int error = errno;
+    (void)unlink(name.c_str());
     errno = error;
-    return false;
+    return status;
   }
   *temp = name;
-  return true;
+  return FileStatus::Ok();
 }
 
-bool SyncDirectory(const std::string& directory) {
-  const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool synced = fsync(fd) == 0;
-  close(fd);
-  return synced;
+void SyncDirectory(const std::string& directory) {
+  ScopedFd fd(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.valid()) (void)fsync(fd.get());
 }
 
-// Replaces `path` by the document's contents, all or nothing. Returns false
-// with errno set when the old file stays.
-bool ReplaceFile(const std::string& path, mode_t mode, const HiveDocument& document) {
+// Replaces `path` by the document's contents, all or nothing; when it fails,
+// the old file stays.
+FileStatus ReplaceFile(const std::string& path, mode_t mode, const HiveDocument& document) {
   std::string temp;
-  const int unnamed = WriteUnnamedTemp(path, mode, document, &temp);
-  if (unnamed == 0) return false;
-  if (unnamed < 0 && !WriteNamedTemp(path, mode, document, &temp)) return false;
+  ScopedFd unnamed;
+  bool named = !OpenUnnamedTemp(DirectoryOf(path), &unnamed).ok();
+  if (!named) {
+    FileStatus status = FillAndSync(unnamed.get(), mode, document);
+    if (!status.ok()) return status;  // the unnamed file vanishes with its descriptor
+    named = !LinkUnnamedTemp(unnamed.get(), path, &temp).ok();
+    unnamed.Reset();
+  }
+  if (named) {
+    FileStatus status = WriteNamedTemp(path, mode, document, &temp);
+    if (!status.ok()) return status;
+  }
   if (rename(temp.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    unlink(temp.c_str());
-    errno = error;
-    return false;
+    FileStatus status = FileStatus::Errno("cannot rename the new file over " + path);
+    (void)unlink(temp.c_str());
+    return status;
   }
   // The new file is in place; a failed directory sync only weakens how
   // durable the rename is, so it is not reported as a lost change.
-  (void)SyncDirectory(DirectoryOf(path));
-  return true;
+  SyncDirectory(DirectoryOf(path));
+  return FileStatus::Ok();
 }
 
 class HiveRegistry : public Registry {
@@ -272,14 +255,14 @@ class HiveRegistry : public Registry {
   // Reads the file on the first call. Returns 0 when the keys are there
   // (also for a missing file), 1010 when the file is unusable.
   RegStatus Load();
-  bool ReadAndParse();
+  FileStatus ReadAndParse();
   RegStatus Commit();
   void Unload();
 
   const std::string file_name_;
   bool loaded_ = false;
   bool unusable_ = false;
-  int lock_fd_ = -1;
+  ScopedFd lock_;  // the open, locked file; closing it drops the lock
   mode_t mode_ = 0644;
   std::unique_ptr<MemoryRegistry> engine_;
   std::unique_ptr<HiveDocument> document_;  // null for a missing file
@@ -289,37 +272,37 @@ RegStatus HiveRegistry::Load() {
   if (!loaded_) {
     loaded_ = true;
     engine_ = std::make_unique<MemoryRegistry>();
-    unusable_ = !ReadAndParse();
+    FileStatus status = ReadAndParse();
+    unusable_ = !status.ok();
     if (unusable_) {
+      Report(status.ToString());
       // Nothing will be written, so nobody needs to wait for this run.
-      if (lock_fd_ >= 0) close(lock_fd_);
-      lock_fd_ = -1;
+      lock_.Reset();
       document_.reset();
     }
   }
   return unusable_ ? kRegBadKey : kRegSuccess;
 }
 
-bool HiveRegistry::ReadAndParse() {
-  lock_fd_ = OpenLocked(file_name_);
-  if (lock_fd_ < 0 && errno == ENOENT) return true;  // an empty registry
-  if (lock_fd_ >= 0) RemoveLeftoverTemps(file_name_);
+FileStatus HiveRegistry::ReadAndParse() {
+  FileStatus status = OpenLocked(file_name_, &lock_);
+  if (!status.ok() && status.error() == ENOENT) return FileStatus::Ok();  // an empty registry
+  if (status.ok()) RemoveLeftoverTemps(file_name_);
   std::string text;
   struct stat info;
-  if (lock_fd_ < 0 || fstat(lock_fd_, &info) != 0 || !ReadToEnd(lock_fd_, &text)) {
-    Report("cannot read the registry file " + file_name_ + ": " + ErrnoText(errno) +
-           "; no key can be opened");
-    return false;
+  if (status.ok() && (fstat(lock_.get(), &info) != 0 || !ReadToEnd(lock_.get(), &text))) {
+    status = FileStatus::Errno("cannot read the registry file " + file_name_);
   }
+  if (!status.ok()) return status.Adding("no key can be opened");
   mode_ = info.st_mode & 07777;
   document_ = std::make_unique<HiveDocument>();
   HiveError error;
   if (!document_->Parse(std::move(text), &engine_->tree(), &error)) {
-    Report(file_name_ + ":" + std::to_string(error.line) + ": " + error.message +
-           "; the registry file is left unchanged and no key can be opened");
-    return false;
+    return FileStatus::Failure(file_name_ + ":" + std::to_string(error.line) + ": " +
+                               error.message)
+        .Adding("the registry file is left unchanged and no key can be opened");
   }
-  return true;
+  return FileStatus::Ok();
 }
 
 RegStatus HiveRegistry::Flush() {
@@ -332,15 +315,15 @@ RegStatus HiveRegistry::Flush() {
 RegStatus HiveRegistry::Commit() {
   // A missing file holds no key, so there is a document whenever a key was
   // deleted.
-  if (ReplaceFile(file_name_, mode_, *document_)) return kRegSuccess;
-  Report("cannot save the changes to the registry file " + file_name_ + ": " + ErrnoText(errno) +
-         "; the file is left as it was");
+  FileStatus status = ReplaceFile(file_name_, mode_, *document_);
+  if (status.ok()) return kRegSuccess;
+  Report("cannot save the changes to the registry file " + file_name_ + ": " +
+         status.Adding("the file is left as it was").ToString());
   return kRegIoFailed;
 }
 
 void HiveRegistry::Unload() {
-  if (lock_fd_ >= 0) close(lock_fd_);  // closing the descriptor drops the lock
-  lock_fd_ = -1;
+  lock_.Reset();  // closing the descriptor drops the lock
   document_.reset();
   engine_.reset();
   loaded_ = false;

@@ -42,8 +42,13 @@ bool CMainDlg::DeleteProductPatches(const CString& product_key) {
     return false;
   }
   RegKey product = nullptr;
-  if (registry.OpenKey(ClassesRootKey(), path, &product) != kRegSuccess) {
+  const RegStatus opened = registry.OpenKey(ClassesRootKey(), path, &product);
+  if (opened != kRegSuccess) {
     WriteLog("\tUnable to OPEN HKEY_CLASSES_ROOT\\%s\n", path.c_str());
+    // The registry's own store is bad: not the same as a product that is absent.
+    if (opened == kRegBadDb || opened == kRegCantRead) {
+      WriteLog("\tERROR: Registry unavailable --> %s\n", std::to_string(opened).c_str());
+    }
     return false;
   }
   const bool deleted = registry.DeleteKey(product, patches) == kRegSuccess;

@@ -3,9 +3,11 @@
 #ifndef BRINDLEX_WINAPI_POSIX_FILE_H_
 #define BRINDLEX_WINAPI_POSIX_FILE_H_
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -82,5 +84,47 @@ class ScopedFd {
  private:
   int fd_ = -1;
 };
+
+// The folder part of `path` ("." for a bare name, "/" for one right below
+// the root) and its last part.
+std::string DirectoryOf(const std::string& path);
+std::string BaseNameOf(const std::string& path);
+
+// Writes all `size` bytes of `data` to `fd`, retrying short writes.
+FileStatus WriteAll(int fd, const char* data, size_t size);
+
+// Syncs the folder `directory` so that a rename in it is durable. Failures
+// are ignored: they weaken durability, they do not lose a change.
+void SyncDirectory(const std::string& directory);
+
+// Whether `a` and `b` describe the same file with the same size, modification
+// and change times: a write, truncation, chmod, chown, new link or extended
+// attribute set in between changes one of them.
+bool SameFileUnchanged(const struct stat& a, const struct stat& b);
+
+// Takes an exclusive flock on `fd` without waiting longer than `limit`,
+// trying again every few milliseconds. Fails with EWOULDBLOCK when another
+// holder kept it all that time; other errors as flock's.
+FileStatus LockExclusiveWithin(int fd, std::chrono::milliseconds limit);
+
+// Who holds a flock on the file `info` describes, as "process 4242 (vi)",
+// found in `locks`, the text of /proc/locks; empty when none is listed (or
+// the holder's process id is not known here). `comm` gives a process's name
+// from its id, empty when unknown.
+std::string FlockHolderIn(const std::string& locks, const struct stat& info,
+                          std::string (*comm)(long pid));
+// The same from this system's /proc/locks and /proc/PID/comm.
+std::string FlockHolder(const struct stat& info);
+
+// Reads all of the regular file `fd` from its start into `*contents`, with
+// its status then in `*info`. A read during which the file changed (another
+// program writing it) is done again, a few times. Fails with a Failure when
+// the file changed during every try; other failures with errno.
+FileStatus ReadUnchanging(int fd, const std::string& name, std::string* contents,
+                          struct stat* info);
+
+// Gives `to` every extended attribute of `from` (access control lists and
+// security labels are such attributes). Fails when one cannot be read or set.
+FileStatus CopyExtendedAttributes(int from, int to);
 
 #endif  // BRINDLEX_WINAPI_POSIX_FILE_H_

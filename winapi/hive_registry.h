@@ -45,8 +45,9 @@ constexpr std::chrono::milliseconds kHiveLockWait{30000};
 // syncs it and renames it over the file, so that the file is always either
 // the old one or the new one. Before the rename it checks, under the lock,
 // that the file is still the one read, unchanged (inode, size, modification
-// and change times): a program that wrote it meanwhile without the lock
-// keeps its changes, and this run's are not saved. When nothing was deleted
+// and change times) and, where the system can tell, that no other program
+// has it open for writing: a program that wrote it meanwhile without the
+// lock keeps its changes, and this run's are not saved. When nothing was deleted
 // the file is left as it was. Flush returns 0, or 1016 when the file could
 // not be replaced (the old one stays, a message goes to stderr); either way
 // it releases the lock, and a later call reads the file again, handles from

@@ -449,6 +449,9 @@ FileStatus HiveRegistry::CheckUnchanged() const {
   if (!SameFileUnchanged(read_info_, held) || !SameFileUnchanged(held, named)) {
     return FileStatus::Failure("another program changed it after this run read it");
   }
+  if (OpenForWritingElsewhere(lock_.get())) {
+    return FileStatus::Failure("another program has it open for writing");
+  }
   return FileStatus::Ok();
 }
 

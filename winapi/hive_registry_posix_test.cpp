@@ -474,4 +474,23 @@ TEST_F(HiveRegistryTest, FileChangedByAnotherProgramAfterTheReadIsNotReplaced) {
   }
 }
 
+// A writer half way through a rewrite, between two writes, still holds the
+// file open for writing: what the run read may be half a file.
+TEST_F(HiveRegistryTest, FileOpenForWritingElsewhereIsNotReplaced) {
+  dir_.Write("registry.reg", kHive);
+  ScopedFd writer(open(File().c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+  ASSERT_TRUE(writer.valid());
+  std::unique_ptr<Registry> hive = Hive();
+  ASSERT_EQ(kRegSuccess, hive->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P2"));
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(kRegIoFailed, hive->Flush());
+  const std::string message = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, message.find("has it open for writing")) << message;
+  EXPECT_EQ(kHive, dir_.Read("registry.reg"));
+  writer.Reset();
+  hive = Hive();
+  ASSERT_EQ(kRegSuccess, hive->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P2"));
+  EXPECT_EQ(kRegSuccess, hive->Flush());
+}
+
 }  // namespace

@@ -102,6 +102,12 @@ void SyncDirectory(const std::string& directory);
 // attribute set in between changes one of them.
 bool SameFileUnchanged(const struct stat& a, const struct stat& b);
 
+// Whether another open of `fd`'s file may write it: a program that keeps it
+// open for writing may be half way through a rewrite. Told by a read lease,
+// which the system grants only while nobody has the file open for writing;
+// false when no lease can be taken here (another file system, no right).
+bool OpenForWritingElsewhere(int fd);
+
 // Takes an exclusive flock on `fd` without waiting longer than `limit`,
 // trying again every few milliseconds. Fails with EWOULDBLOCK when another
 // holder kept it all that time; other errors as flock's.

@@ -1,6 +1,7 @@
 #include "winapi/posix_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
@@ -106,6 +107,20 @@ void SyncDirectory(const std::string& directory) {
 bool SameFileUnchanged(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
          SameTime(a.st_mtim, b.st_mtim) && SameTime(a.st_ctim, b.st_ctim);
+}
+
+bool OpenForWritingElsewhere(int fd) {
+  // A lease being broken signals its holder with SIGIO, which would end the
+  // process; it is held only for this look.
+  struct sigaction ignore = {}, previous;
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  (void)sigaction(SIGIO, &ignore, &previous);
+  const bool leased = fcntl(fd, F_SETLEASE, F_RDLCK) == 0;
+  const bool writers = !leased && errno == EAGAIN;
+  if (leased) (void)fcntl(fd, F_SETLEASE, F_UNLCK);
+  (void)sigaction(SIGIO, &previous, nullptr);
+  return writers;
 }
 
 FileStatus LockExclusiveWithin(int fd, std::chrono::milliseconds limit) {

@@ -61,9 +61,10 @@ else()
             --native $<TARGET_FILE:brindlex>)
   set_tests_properties(e2e_native large_inputs_native PROPERTIES TIMEOUT 600)
   # The hive file under stress: the program killed at every phase of a run
-  # (the file must be the old or the new one), and two runs at once (both
-  # deletions must land). Timing matters to both, so they run alone.
-  foreach(stress crash concurrency)
+  # (the file must be the old or the new one), two runs at once (both
+  # deletions must land), and the file against other programs and file
+  # systems (mounts as root). Timing matters to all, so they run alone.
+  foreach(stress crash concurrency file_store)
     add_test(NAME stress_${stress}
       COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/stress/${stress}_test.py
               $<TARGET_FILE:brindlex>)

@@ -20,8 +20,13 @@ bool DeleteProductPatches(CMainDlg& dialog, Registry& registry, const CString& p
     return false;
   }
   RegKey product = nullptr;
-  if (registry.OpenKey(ClassesRootKey(), path, &product) != kRegSuccess) {
+  const RegStatus opened = registry.OpenKey(ClassesRootKey(), path, &product);
+  if (opened != kRegSuccess) {
     dialog.WriteLog("\tUnable to OPEN HKEY_CLASSES_ROOT\\%s\n", path.c_str());
+    // The registry's own store is bad: not the same as a product that is absent.
+    if (opened == kRegBadDb || opened == kRegCantRead) {
+      dialog.WriteLog("\tERROR: Registry unavailable --> %s\n", std::to_string(opened).c_str());
+    }
     return false;
   }
   const bool deleted = registry.DeleteKey(product, patches) == kRegSuccess;

@@ -142,6 +142,24 @@ TEST_F(DelFromRegTest, ProductKeyThatCannotBeOpenedStopsEverything) {
   }
 }
 
+// A registry whose store is corrupt or unreadable answers every open so; the
+// log says so once, where the first key fails, so that it does not read as a
+// machine without the product.
+TEST_F(DelFromRegTest, UnavailableRegistryIsToldApartFromAnAbsentProduct) {
+  AddProductAndPatches({"P"});
+  for (RegStatus unavailable : {kRegBadDb, kRegCantRead}) {
+    registry_.FailOpen(kProduct, unavailable);
+    ASSERT_EQ(0, Run({"PROD", "P"}));
+    EXPECT_EQ("CALLING: DelFromReg()\n"
+              "\tOPENING HKEY_CLASSES_ROOT\\Installer\\Products\\PROD\n"
+              "\tUnable to OPEN HKEY_CLASSES_ROOT\\Installer\\Products\\PROD\n"
+              "\tERROR: Registry unavailable --> " + std::to_string(unavailable) + "\n",
+              Log());
+    EXPECT_EQ(std::vector<std::string>{"P"}, RemainingPatches());
+    std::remove(dir_.File("trace.log").c_str());
+  }
+}
+
 TEST_F(DelFromRegTest, PatchesKeyThatCannotBeDeletedLeavesThePatchesAlone) {
   const std::string unable =
       "CALLING: DelFromReg()\n"

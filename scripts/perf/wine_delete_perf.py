@@ -103,7 +103,8 @@ class Bench:
         if display == "unmanaged":
             self.host.run([self.host.wine, "reg", "add", key, "/v", "Managed", "/d", "N", "/f"])
         else:
-            self.host.run([self.host.wine, "reg", "delete", key, "/v", "Managed", "/f"], check=False)
+            self.host.run([self.host.wine, "reg", "delete", key, "/v", "Managed", "/f"],
+                          check=False)
 
     def program(self, display, *extra):
         self.set_display(display)

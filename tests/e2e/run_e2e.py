@@ -251,7 +251,8 @@ class WineRunner(Runner):
         return problems, after
 
     def run_program(self, case, work, command_line_file):
-        process = self.host.popen([self.host.wine, self.launcher, self.exe, command_line_file], cwd=work)
+        process = self.host.popen([self.host.wine, self.launcher, self.exe, command_line_file],
+                                  cwd=work)
         problems = []
         deadline = time.monotonic() + RUN_TIMEOUT
         pressed = False

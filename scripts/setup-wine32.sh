@@ -90,6 +90,7 @@ fi
 
 [ "$(id -u)" -eq 0 ] || die "root is needed to set up 32-bit Wine (apt-get, binfmt_misc)"
 [ "$(dpkg --print-architecture)" = amd64 ] || die "written for an amd64 host"
+# shellcheck disable=SC1091 # the machine's own file
 . /etc/os-release
 [ "${VERSION_CODENAME:-}" = bookworm ] || die "written for Debian 12 (bookworm), this is ${PRETTY_NAME:-unknown}"
 grep -qw binfmt_misc /proc/filesystems || die "this kernel has no binfmt_misc"
@@ -162,7 +163,7 @@ deb [arch=i386 signed-by=$KEYRING] $security bookworm-security main"
   for pair in i686:i386 x86_64:x86_64; do
     in="$new/usr/${pair%%:*}-w64-mingw32/lib/zlib1.dll"
     out="$new/usr/lib/i386-linux-gnu/wine/${pair##*:}-windows/zlib1.dll"
-    [ -f "$in" ] && [ -d "${out%/*}" ] || continue
+    if [ ! -f "$in" ] || [ ! -d "${out%/*}" ]; then continue; fi
     { head -c 64 "$in"; printf 'Wine builtin DLL\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0'
       tail -c +97 "$in"; } >"$out"
   done

@@ -41,7 +41,7 @@ ROOT_DIR = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(ROOT_DIR, "tests", "wine"))
 import make_hive  # noqa: E402
-from winehost import WINE, WineHost  # noqa: E402
+from winehost import WineHost, add_wine_argument  # noqa: E402
 
 GOAL_RATIO = 1.5
 INSTALLER = "HKEY_CLASSES_ROOT\\Installer"
@@ -65,7 +65,7 @@ class Bench:
         self.last_key = last_key
 
     def exists(self, key):
-        return self.host.run([WINE, "reg", "query", key], check=False).returncode == 0
+        return self.host.run([self.host.wine, "reg", "query", key], check=False).returncode == 0
 
     def fresh_tree(self):
         self.host.reg_clear(INSTALLER)
@@ -91,14 +91,15 @@ class Bench:
         """"bare" or "unmanaged" (see the top of this file)."""
         key = "HKCU\\Software\\Wine\\X11 Driver"
         if display == "unmanaged":
-            self.host.run([WINE, "reg", "add", key, "/v", "Managed", "/d", "N", "/f"])
+            self.host.run([self.host.wine, "reg", "add", key, "/v", "Managed", "/d", "N", "/f"])
         else:
-            self.host.run([WINE, "reg", "delete", key, "/v", "Managed", "/f"], check=False)
+            self.host.run([self.host.wine, "reg", "delete", key, "/v", "Managed", "/f"],
+                          check=False)
 
     def program(self, display, *extra):
         self.set_display(display)
         self.fresh_tree()
-        seconds = self.timed([WINE, self.exe, "-p:setup.inf", *extra])
+        seconds = self.timed([self.host.wine, self.exe, "-p:setup.inf", *extra])
         self.check_deleted("Brindlex.exe", product_too=True)
         log = os.path.join(self.work, "Brindlex.log")
         if os.path.exists(log):
@@ -107,7 +108,7 @@ class Bench:
 
     def reg_delete(self):
         self.fresh_tree()
-        seconds = self.timed([WINE, "reg", "delete", self.patch_key, "/f"])
+        seconds = self.timed([self.host.wine, "reg", "delete", self.patch_key, "/f"])
         self.check_deleted("reg delete", product_too=False)
         return seconds
 
@@ -116,12 +117,12 @@ class Bench:
         the setup file, fails to open the product, shows its window and
         ends."""
         self.set_display(display)
-        return self.timed([WINE, self.exe, "-p:missing.inf"])
+        return self.timed([self.host.wine, self.exe, "-p:missing.inf"])
 
     def reg_idle(self):
         """reg.exe starting and failing to find a key."""
         start = time.monotonic()
-        self.host.run([WINE, "reg", "query", f"{INSTALLER}\\Missing"], check=False)
+        self.host.run([self.host.wine, "reg", "query", f"{INSTALLER}\\Missing"], check=False)
         return time.monotonic() - start
 
 
@@ -182,13 +183,14 @@ def main():
     parser.add_argument("--make-hive", help="the hive generator (default: the native build's)")
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--prefix", help="Wine prefix to use (default: a new temporary one)")
+    add_wine_argument(parser)
     args = parser.parse_args()
     exe = os.path.abspath(args.exe)
     with tempfile.TemporaryDirectory() as work:
         product, patch, last_key, keys = write_inputs(
             work, args.keys, args.make_hive or make_hive.find_tool())
         prefix = args.prefix or os.path.join(work, "prefix")
-        with WineHost(prefix) as host:
+        with WineHost(prefix, args.wine_kind or "win64") as host:
             bench = Bench(host, exe, work, product, patch, last_key)
             times = measure(bench, args.rounds)
             host.reg_clear(INSTALLER)

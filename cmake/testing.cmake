@@ -1,13 +1,17 @@
-# Unit tests: one GoogleTest binary per build. The native build uses the
-# system's GoogleTest; the Windows builds compile it from Debian's source
-# package and run under the Wine of their machine: the x86_64 program under
-# the host's 64-bit Wine, the i686 one under 32-bit Wine (emulated, see
+# Unit tests: one GoogleTest binary per build. GoogleTest is the one the
+# machine has installed for the build's target; where there is none (the
+# Windows builds), it is compiled from Debian's source package (another
+# source folder: -DFETCHCONTENT_SOURCE_DIR_GOOGLETEST=...). The Windows test
+# programs run under the Wine of their machine: the x86_64 program under the
+# host's 64-bit Wine, the i686 one under 32-bit Wine (emulated, see
 # scripts/setup-wine32.sh). Every Wine test of a build shares one prefix.
+include(FetchContent)
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+FetchContent_Declare(googletest SOURCE_DIR /usr/src/googletest
+                     FIND_PACKAGE_ARGS NAMES GTest)
+FetchContent_MakeAvailable(googletest)
 if(CMAKE_CROSSCOMPILING)
-  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
-  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-  set(BRINDLEX_GTEST gmock_main)
   if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
     set(BRINDLEX_WINE_KIND win32)
   else()
@@ -16,9 +20,6 @@ if(CMAKE_CROSSCOMPILING)
   set(BRINDLEX_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
   # add_test runs the test programs through it.
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tests/wine/wine_run.sh ${BRINDLEX_WINE_KIND})
-else()
-  find_package(GTest REQUIRED)
-  set(BRINDLEX_GTEST GTest::gmock_main)
 endif()
 
 add_executable(brindlex_tests ${BRINDLEX_TEST_SOURCES})
@@ -26,10 +27,8 @@ if(WIN32)
   # The fixed texts are looked up in the program's own resources.
   target_sources(brindlex_tests PRIVATE resources/brindlex.rc)
 endif()
-target_link_libraries(brindlex_tests PRIVATE brindlex_app brindlex_winapi brindlex_doubles ${BRINDLEX_GTEST})
-if(NOT CMAKE_CROSSCOMPILING)
-  target_link_libraries(brindlex_tests PRIVATE GTest::gmock)
-endif()
+target_link_libraries(brindlex_tests PRIVATE brindlex_app brindlex_winapi brindlex_doubles
+                                             GTest::gmock_main)
 # The tests stand above every layer: they may include any header.
 target_include_directories(brindlex_tests PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(brindlex_tests PRIVATE

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
+#include "inf/system_setup_files.h"
 #include "winapi/profile_cache.h"
 #include "winapi/profile_reader.h"
-#include "inf/system_setup_files.h"
 
 // Only '/' separates the parts of a path here; a backslash is an ordinary
 // character of a file name.

@@ -7,8 +7,8 @@
 #include "gtest/gtest.h"
 #include "inf/setup_files_contract_test.h"
 #include "inf/system_setup_files.h"
-#include "winapi/profile_reader.h"
 #include "tests/support/scratch_dir.h"
+#include "winapi/profile_reader.h"
 
 namespace {
 

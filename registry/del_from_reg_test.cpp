@@ -6,10 +6,10 @@
 
 #include "app/main_dlg.h"
 #include "gtest/gtest.h"
-#include "winapi/memory_registry.h"
 #include "tests/doubles/fault_registry.h"
 #include "tests/doubles/null_services.h"
 #include "tests/support/scratch_dir.h"
+#include "winapi/memory_registry.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 #include "app/main_dlg.h"
 
 #include <new>
+#include <string>
 
 CMainDlg::CMainDlg(const Services& services, CWnd* parent)
     : CDialog(IDD, parent), services_(services) {
@@ -13,9 +14,12 @@ void CMainDlg::DoDataExchange() {}
 
 BOOL CMainDlg::OnInitDialog() {
   BOOL result = RunSequence();
-  // The registry's changes are made durable before the window appears; a
-  // failure is reported by the registry itself.
-  (void)services_.registry.Flush();
+  // The registry's changes are made durable before the window appears.
+  const RegStatus saved = services_.registry.Flush();
+  if (saved != kRegSuccess) {
+    WriteLog("ERROR: Registry not saved, no deletion of this run reached the registry --> %s\n",
+             std::to_string(saved).c_str());
+  }
   return result;
 }
 

@@ -69,16 +69,6 @@ class CMainDlg : public CDialog {
  private:
   BOOL RunSequence();
   void WriteSettings();
-  // Reads the product key and the patch keys from the profile file at
-  // `full_path` into m_pStringList, logging each. Returns 1 when there is a
-  // product key, else 0.
-  int ReadKeys(const char* full_path);
-  // Opens the product's registration key and deletes its Patches subkey,
-  // logging each step. Returns true when Patches was deleted.
-  bool DeleteProductPatches(const CString& product_key);
-  // Deletes every subkey of the open `key`, then `path` below `parent`, and
-  // closes `key`. Returns 0, or the first failure's status code.
-  RegStatus DeleteOpenedKey(RegKey parent, const char* path, RegKey key);
 
   Services services_;
 };

@@ -129,6 +129,15 @@ TEST_F(RunSequenceTest, SettingsShowTheSwitches) {
             std::string::npos);
 }
 
+// Deletions that never reach the registry's store must not read as done.
+TEST_F(RunSequenceTest, RegistryThatCannotBeSavedEndsTheLogWithAnError) {
+  services_.registry.flush_status = 1016;
+  EXPECT_EQ(Run("-l"), TRUE);
+  EXPECT_EQ(Log().substr(Log().find("ERROR: ReadINF() return 0\n")),
+            "ERROR: ReadINF() return 0\n"
+            "ERROR: Registry not saved, no deletion of this run reached the registry --> 1016\n");
+}
+
 TEST_F(RunSequenceTest, OverLongArgumentTextIsCutInTheLog) {
   std::string text = "-l -p:" + std::string(1100, 'n');
   EXPECT_EQ(Run(text), FALSE);

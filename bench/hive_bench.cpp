@@ -19,9 +19,9 @@
 
 #include "app/main_dlg.h"
 #include "bench/hive_shape.h"
+#include "tests/doubles/null_services.h"
 #include "winapi/hive_format.h"
 #include "winapi/memory_registry.h"
-#include "tests/doubles/null_services.h"
 
 namespace {
 

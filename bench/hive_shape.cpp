@@ -175,8 +175,8 @@ std::vector<std::string> PatchTreePaths(const std::string& patch, size_t size) {
   return paths;
 }
 
-GeneratedHive MakeHive(size_t key_count, size_t tree_size, unsigned seed) {
-  ShapeRandom random(seed);
+GeneratedHive MakeHive(const HiveSpec& spec) {
+  ShapeRandom random(spec.seed);
   GeneratedHive hive;
   hive.product = random.Guid();
   hive.patch = random.Guid();
@@ -188,12 +188,30 @@ GeneratedHive MakeHive(size_t key_count, size_t tree_size, unsigned seed) {
                                {root + "\\Products", ""},
                                {root + "\\UpgradeCodes", ""}};
   AddProduct(random, hive.product, {hive.patch}, &blocks);
-  for (std::string& path : PatchTreePaths(hive.patch, tree_size)) {
-    blocks.push_back({std::move(path), Line("\"Label\"=\"disk\"")});
+  std::vector<std::string> tree = PatchTreePaths(hive.patch, spec.tree_size);
+  hive.last_tree_key = tree.back();
+  for (std::string& path : tree) blocks.push_back({std::move(path), Line("\"Label\"=\"disk\"")});
+  for (size_t i = 0; i < spec.other_targets; ++i) {
+    HiveTarget target{random.Guid(), random.Guid()};
+    AddProduct(random, target.product, {target.patch}, &blocks);
+    AddPatch(random, target.patch, &blocks);
+    hive.others.push_back(std::move(target));
   }
-  while (blocks.size() < key_count) AddInstallation(random, &blocks);
-  std::sort(blocks.begin(), blocks.end(), ExportOrder);
+  while (blocks.size() < spec.key_count) AddInstallation(random, &blocks);
+  if (spec.random_order) {
+    std::shuffle(blocks.begin(), blocks.end(), std::mt19937_64(spec.seed));
+  } else {
+    std::sort(blocks.begin(), blocks.end(), ExportOrder);
+  }
   hive.key_count = blocks.size();
   hive.text = Render(blocks);
   return hive;
+}
+
+GeneratedHive MakeHive(size_t key_count, size_t tree_size, unsigned seed) {
+  HiveSpec spec;
+  spec.key_count = key_count;
+  spec.tree_size = tree_size;
+  spec.seed = seed;
+  return MakeHive(spec);
 }

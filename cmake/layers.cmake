@@ -85,6 +85,7 @@ brindlex_platform_sources(winapi_sources ${winapi_files})
 add_library(brindlex_winapi STATIC ${winapi_sources})
 brindlex_expose(brindlex_winapi ${winapi_headers})
 target_link_libraries(brindlex_winapi PUBLIC brindlex_seams)
+target_compile_definitions(brindlex_winapi PRIVATE BRINDLEX_HIVE_FILE="${BRINDLEX_HIVE_FILE}")
 if(NOT WIN32)
   # The POSIX registry reads and writes binary hives through libhivex.
   find_package(PkgConfig REQUIRED)
@@ -106,11 +107,9 @@ list(REMOVE_ITEM subsystem_files ${BRINDLEX_DIALOG_MEMBERS})
 brindlex_platform_sources(subsystem_sources ${subsystem_files})
 add_library(brindlex_subsystems STATIC ${subsystem_sources})
 brindlex_expose(brindlex_subsystems
-  log/log_file.h registry/key_name.h registry/system_registry.h inf/system_setup_files.h)
+  log/log_file.h log/open_log.h registry/key_name.h registry/system_registry.h inf/system_setup_files.h)
 target_link_libraries(brindlex_subsystems PUBLIC brindlex_seams brindlex_framework
                                           PRIVATE brindlex_winapi)
-target_compile_definitions(brindlex_subsystems PRIVATE
-  BRINDLEX_HIVE_FILE="${BRINDLEX_HIVE_FILE}")
 if(WIN32)
   target_link_libraries(brindlex_subsystems PUBLIC advapi32 kernel32)
 endif()

@@ -1,9 +1,8 @@
 #include "framework/dialog.h"
 
-CDialog::CDialog(UINT template_id, CWnd* /*parent: the program's dialog has none*/)
-    : template_id_(template_id) {}
-
-CDialog::~CDialog() = default;
+// The constructor, the destructor, Default() and the window calls are
+// defined per platform, in dialog_posix.cpp and dialog_win32.cpp, beside the
+// run state they keep.
 
 BOOL CDialog::OnInitDialog() { return TRUE; }
 
@@ -18,5 +17,3 @@ void CDialog::OnPaint() { Default(); }
 IconHandle CDialog::OnQueryDragIcon() { return nullptr; }
 
 void CDialog::OnActivate(UINT /*state*/, CWnd* /*other*/, BOOL /*minimized*/) { Default(); }
-
-void CDialog::Default() { default_requested_ = true; }

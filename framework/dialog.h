@@ -4,6 +4,8 @@
 #ifndef BRINDLEX_FRAMEWORK_DIALOG_H_
 #define BRINDLEX_FRAMEWORK_DIALOG_H_
 
+#include <memory>
+
 #include "framework/win_types.h"
 
 // Results of DoModal and command numbers of the dialog's standard buttons.
@@ -63,11 +65,8 @@ class CDialog : public CWnd {
 
  private:
   friend class DialogDispatch;  // the platform's message dispatch
-  UINT template_id_;
-  bool default_requested_ = false;  // the handler asked for default processing
-  bool initialised_ = false;        // OnInitDialog has run
-  int end_result_ = 0;
-  bool ended_ = false;
+  struct Impl;                  // the platform's run state, in its dialog_*.cpp
+  std::unique_ptr<Impl> impl_;
 };
 
 // Painting the client area of a window (BeginPaint to EndPaint).
@@ -86,10 +85,8 @@ class CPaintDC {
   void DrawIcon(int x, int y, IconHandle icon);
 
  private:
-  // A terminal has nothing to paint, so the POSIX build leaves these unused.
-  [[maybe_unused]] CWnd* window_;
-  [[maybe_unused]] DeviceContextHandle dc_ = nullptr;
-  [[maybe_unused]] void* paint_ = nullptr;  // the platform's paint record
+  struct Impl;  // the platform's paint state, in its dialog_*.cpp
+  std::unique_ptr<Impl> impl_;
 };
 
 #endif  // BRINDLEX_FRAMEWORK_DIALOG_H_

@@ -23,6 +23,11 @@ UserAction WaitForUser() {
 
 }  // namespace
 
+struct CDialog::Impl {
+  bool ended = false;  // EndDialog was called; the first result stands
+  int end_result = 0;
+};
+
 class DialogDispatch {
  public:
   static int Run(CDialog* dialog);
@@ -32,15 +37,14 @@ class DialogDispatch {
 };
 
 int DialogDispatch::Run(CDialog* dialog) {
-  dialog->initialised_ = true;
   (void)dialog->OnInitDialog();  // no focus to give
-  if (!dialog->ended_) dialog->OnActivate(ACTIVATE_ACTIVE, nullptr, FALSE);
+  if (!dialog->impl_->ended) dialog->OnActivate(ACTIVATE_ACTIVE, nullptr, FALSE);
   WaitUntilEnded(dialog);
-  return dialog->end_result_;
+  return dialog->impl_->end_result;
 }
 
 void DialogDispatch::WaitUntilEnded(CDialog* dialog) {
-  while (!dialog->ended_) {
+  while (!dialog->impl_->ended) {
     switch (WaitForUser()) {
       case UserAction::kPressDefaultButton:
         dialog->OnOK();
@@ -55,13 +59,22 @@ void DialogDispatch::WaitUntilEnded(CDialog* dialog) {
   }
 }
 
+// The terminal needs no template: the dialog's look is its run's output.
+CDialog::CDialog(UINT /*template_id*/, CWnd* /*parent: the program's dialog has none*/)
+    : impl_(std::make_unique<Impl>()) {}
+
+CDialog::~CDialog() = default;
+
 int CDialog::DoModal() { return DialogDispatch::Run(this); }
 
 void CDialog::EndDialog(int result) {
-  if (ended_) return;
-  ended_ = true;
-  end_result_ = result;
+  if (impl_->ended) return;
+  impl_->ended = true;
+  impl_->end_result = result;
 }
+
+// A terminal has no default processing to ask for.
+void CDialog::Default() {}
 
 IconHandle CDialog::LoadAppIcon(UINT /*id*/) const { return nullptr; }
 
@@ -70,7 +83,8 @@ void CDialog::SetIcon(IconHandle /*icon*/, BOOL /*big*/) {}
 BOOL CDialog::IsIconic() const { return FALSE; }
 
 // A terminal is never minimised, so nothing is ever painted.
-CPaintDC::CPaintDC(CWnd* window) : window_(window) {}
+struct CPaintDC::Impl {};
+CPaintDC::CPaintDC(CWnd* /*window*/) {}
 CPaintDC::~CPaintDC() = default;
 void CPaintDC::EraseIconBackground() {}
 void CPaintDC::GetIconSize(int* width, int* height) const { *width = *height = 0; }

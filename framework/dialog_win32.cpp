@@ -5,6 +5,13 @@
 #include "framework/dialog.h"
 #include "framework/win_app.h"
 
+struct CDialog::Impl {
+  explicit Impl(UINT template_id) : template_id(template_id) {}
+  UINT template_id;
+  bool default_requested = false;  // the handler asked for default processing
+  bool initialised = false;        // OnInitDialog has run
+};
+
 class DialogDispatch {
  public:
   static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -12,7 +19,7 @@ class DialogDispatch {
   // Runs the dialog's initialisation without a window, for when none could
   // be created (no desktop to show it on): the job is done all the same.
   static void InitialiseWithoutWindow(CDialog* dialog) { (void)dialog->OnInitDialog(); }
-  static bool Initialised(const CDialog* dialog) { return dialog->initialised_; }
+  static bool Initialised(const CDialog* dialog) { return dialog->impl_->initialised; }
 
  private:
   static INT_PTR Dispatch(CDialog* dialog, UINT message, WPARAM wparam, LPARAM lparam);
@@ -25,7 +32,7 @@ INT_PTR CALLBACK DialogDispatch::Procedure(HWND window, UINT message, WPARAM wpa
   if (message == WM_INITDIALOG) return OnInitDialog(window, lparam);
   auto* dialog = reinterpret_cast<CDialog*>(GetWindowLongPtrA(window, DWLP_USER));
   if (dialog == nullptr) return FALSE;
-  dialog->default_requested_ = false;
+  dialog->impl_->default_requested = false;
   return Dispatch(dialog, message, wparam, lparam);
 }
 
@@ -33,7 +40,7 @@ INT_PTR DialogDispatch::OnInitDialog(HWND window, LPARAM lparam) {
   auto* dialog = reinterpret_cast<CDialog*>(lparam);
   SetWindowLongPtrA(window, DWLP_USER, lparam);
   dialog->m_hWnd = window;
-  dialog->initialised_ = true;
+  dialog->impl_->initialised = true;
   return dialog->OnInitDialog();
 }
 
@@ -62,7 +69,7 @@ INT_PTR DialogDispatch::Dispatch(CDialog* dialog, UINT message, WPARAM wparam, L
     default:
       return FALSE;
   }
-  return dialog->default_requested_ ? FALSE : TRUE;
+  return dialog->impl_->default_requested ? FALSE : TRUE;
 }
 
 void DialogDispatch::OnCommand(CDialog* dialog, UINT id) {
@@ -75,16 +82,23 @@ void DialogDispatch::OnCommand(CDialog* dialog, UINT id) {
   }
 }
 
+CDialog::CDialog(UINT template_id, CWnd* /*parent: the program's dialog has none*/)
+    : impl_(std::make_unique<Impl>(template_id)) {}
+
+CDialog::~CDialog() = default;
+
 int CDialog::DoModal() {
-  INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(template_id_),
-                                   nullptr, DialogDispatch::Procedure,
-                                   reinterpret_cast<LPARAM>(this));
+  INT_PTR result =
+      DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(impl_->template_id), nullptr,
+                      DialogDispatch::Procedure, reinterpret_cast<LPARAM>(this));
   if (result == -1 && !DialogDispatch::Initialised(this)) {
     DialogDispatch::InitialiseWithoutWindow(this);
   }
   m_hWnd = nullptr;
   return static_cast<int>(result);
 }
+
+void CDialog::Default() { impl_->default_requested = true; }
 
 void CDialog::EndDialog(int result) {
   if (m_hWnd != nullptr) ::EndDialog(static_cast<HWND>(m_hWnd), result);
@@ -103,21 +117,21 @@ BOOL CDialog::IsIconic() const {
   return m_hWnd != nullptr && ::IsIconic(static_cast<HWND>(m_hWnd));
 }
 
-CPaintDC::CPaintDC(CWnd* window) : window_(window) {
-  auto* paint = new PAINTSTRUCT{};
-  paint_ = paint;
-  dc_ = BeginPaint(static_cast<HWND>(window_->m_hWnd), paint);
+struct CPaintDC::Impl {
+  explicit Impl(CWnd* window) : window(static_cast<HWND>(window->m_hWnd)) {}
+  HWND window;
+  PAINTSTRUCT paint{};
+  HDC dc = nullptr;
+};
+
+CPaintDC::CPaintDC(CWnd* window) : impl_(std::make_unique<Impl>(window)) {
+  impl_->dc = BeginPaint(impl_->window, &impl_->paint);
 }
 
-CPaintDC::~CPaintDC() {
-  auto* paint = static_cast<PAINTSTRUCT*>(paint_);
-  EndPaint(static_cast<HWND>(window_->m_hWnd), paint);
-  delete paint;
-}
+CPaintDC::~CPaintDC() { EndPaint(impl_->window, &impl_->paint); }
 
 void CPaintDC::EraseIconBackground() {
-  SendMessageA(static_cast<HWND>(window_->m_hWnd), WM_ICONERASEBKGND,
-               reinterpret_cast<WPARAM>(dc_), 0);
+  SendMessageA(impl_->window, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(impl_->dc), 0);
 }
 
 void CPaintDC::GetIconSize(int* width, int* height) const {
@@ -127,13 +141,13 @@ void CPaintDC::GetIconSize(int* width, int* height) const {
 
 void CPaintDC::GetClientSize(int* width, int* height) const {
   RECT client{};
-  GetClientRect(static_cast<HWND>(window_->m_hWnd), &client);
+  GetClientRect(impl_->window, &client);
   *width = client.right - client.left;
   *height = client.bottom - client.top;
 }
 
 void CPaintDC::DrawIcon(int x, int y, IconHandle icon) {
-  ::DrawIcon(static_cast<HDC>(dc_), x, y, static_cast<HICON>(icon));
+  ::DrawIcon(impl_->dc, x, y, static_cast<HICON>(icon));
 }
 
 void AfxShowUsage(const char* text) {

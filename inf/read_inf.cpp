@@ -8,6 +8,33 @@ namespace {
 constexpr uint32_t kValueCapacity = 255;     // a value holds at most 254 bytes
 constexpr uint32_t kFullPathCapacity = 260;  // the platform's path limit, terminator included
 constexpr int kPatchKeyCount = 10;
+
+// Reads the product key and the patch keys from the profile file at
+// `full_path` into `keys`, logging each through `dialog`. Returns 1 when
+// there is a product key, else 0.
+int ReadKeys(CMainDlg& dialog, SetupFiles& files, const char* full_path, CStringList* keys) {
+  const CString section = LoadFixedText(IDS_UPGRADE);
+  const CString product_key = LoadFixedText(IDS_PRODUCTKEY);
+  char value[kValueCapacity] = {};
+  files.GetPrivateProfileString(section, product_key, "", value, kValueCapacity, full_path);
+  dialog.WriteLog("\tSection == %s \n", section.c_str());
+  if (value[0] == '\0') {
+    dialog.WriteLog("\tERROR: No Product Key\n");
+    return 0;
+  }
+  keys->AddHead(value);
+  dialog.WriteLog("\t%s == %s Adding to Head of StringList\n", product_key.c_str(), value);
+  for (int n = 1; n <= kPatchKeyCount; ++n) {
+    std::fill(value, value + kValueCapacity, '\0');
+    const CString key = LoadFixedText(IDS_PATCHKEY) + std::to_string(n).c_str();
+    files.GetPrivateProfileString(section, key, "", value, kValueCapacity, full_path);
+    if (value[0] == '\0') continue;  // a missing patch key is no error
+    keys->AddTail(value);
+    dialog.WriteLog("\t%s ==  %s Adding to Tail of StringList\n", key.c_str(), value);
+  }
+  return 1;
+}
+
 }  // namespace
 
 int CMainDlg::ReadINF() {
@@ -24,32 +51,8 @@ int CMainDlg::ReadINF() {
     WriteLog("\tERROR: Full path too long --> %s\n", m_InfFileName.c_str());
   } else {
     WriteLog("\t%s == %s\n", m_InfFileName.c_str(), full_path);
-    result = ReadKeys(full_path);
+    result = ReadKeys(*this, files, full_path, m_pStringList.get());
   }
   WriteLog("LEAVING: ReadINF()\n");
   return result;
-}
-
-int CMainDlg::ReadKeys(const char* full_path) {
-  SetupFiles& files = services_.setup_files;
-  const CString section = LoadFixedText(IDS_UPGRADE);
-  const CString product_key = LoadFixedText(IDS_PRODUCTKEY);
-  char value[kValueCapacity] = {};
-  files.GetPrivateProfileString(section, product_key, "", value, kValueCapacity, full_path);
-  WriteLog("\tSection == %s \n", section.c_str());
-  if (value[0] == '\0') {
-    WriteLog("\tERROR: No Product Key\n");
-    return 0;
-  }
-  m_pStringList->AddHead(value);
-  WriteLog("\t%s == %s Adding to Head of StringList\n", product_key.c_str(), value);
-  for (int n = 1; n <= kPatchKeyCount; ++n) {
-    std::fill(value, value + kValueCapacity, '\0');
-    const CString key = LoadFixedText(IDS_PATCHKEY) + std::to_string(n).c_str();
-    files.GetPrivateProfileString(section, key, "", value, kValueCapacity, full_path);
-    if (value[0] == '\0') continue;  // a missing patch key is no error
-    m_pStringList->AddTail(value);
-    WriteLog("\t%s ==  %s Adding to Tail of StringList\n", key.c_str(), value);
-  }
-  return 1;
 }

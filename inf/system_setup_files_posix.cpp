@@ -1,4 +1,3 @@
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "winapi/read_file.h"
-#include "winapi/profile_reader.h"
 #include "inf/system_setup_files.h"
+#include "winapi/profile_cache.h"
+#include "winapi/profile_reader.h"
 
 // Only '/' separates the parts of a path here; a backslash is an ordinary
 // character of a file name.
@@ -20,8 +19,6 @@ namespace {
 // characters is refused outright, and a full path must fit in 260 bytes with
 // its terminator.
 constexpr size_t kMaxPath = 260;
-
-enum class FileRead { kRead, kMissing, kUnreadable };
 
 bool CurrentDirectory(std::string* directory) {
   std::vector<char> buffer(4096);
@@ -69,33 +66,6 @@ bool FullPathOf(const char* name, std::string* full) {
   return true;
 }
 
-bool IsDirectory(const std::string& path) {
-  struct stat status;
-  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-// A file that is absent from an existing directory reads as an empty
-// profile; any other failure makes the file unreadable.
-FileRead MissingOrUnreadable(const std::string& full, int open_error) {
-  if (open_error != ENOENT) return FileRead::kUnreadable;
-  const size_t slash = full.rfind('/');
-  const std::string parent = slash == 0 ? "/" : full.substr(0, slash);
-  return IsDirectory(parent) ? FileRead::kMissing : FileRead::kUnreadable;
-}
-
-// Only regular files are read: opening without blocking keeps a FIFO from
-// stalling the run, and a directory or device is no profile. (O_NONBLOCK
-// does not affect reads from a regular file.)
-FileRead ReadWholeFile(const std::string& full, std::string* contents) {
-  const int fd = open(full.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return MissingOrUnreadable(full, errno);
-  struct stat status;
-  const bool read_ok =
-      fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && ReadToEnd(fd, contents);
-  close(fd);
-  return read_ok ? FileRead::kRead : FileRead::kUnreadable;
-}
-
 class SystemSetupFiles : public SetupFiles {
  public:
   int Access(const char* name) override {
@@ -116,14 +86,15 @@ class SystemSetupFiles : public SetupFiles {
   uint32_t GetPrivateProfileString(const char* section, const char* key, const char* fallback,
                                    char* buffer, uint32_t size, const char* path) override {
     std::string full;
-    std::string contents;
-    FileRead outcome = FileRead::kUnreadable;
-    if (FullPathOf(path, &full) && full.size() < kMaxPath) {
-      outcome = ReadWholeFile(full, &contents);
+    if (!FullPathOf(path, &full) || full.size() >= kMaxPath) {
+      return CopyUnreadableFallback(fallback, buffer, size);
     }
-    if (outcome == FileRead::kUnreadable) return CopyUnreadableFallback(fallback, buffer, size);
-    return ReadProfileString(contents, section, key, fallback, buffer, size);
+    return profiles_.GetString(full, section, key, fallback, buffer, size);
   }
+
+ private:
+  // A run reads all its keys from one file: it is read once.
+  ProfileCache profiles_;
 };
 
 }  // namespace

@@ -1,16 +1,37 @@
+#include <filesystem>
 #include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "winapi/profile_reader.h"
+#include "inf/setup_files_contract_test.h"
 #include "inf/system_setup_files.h"
 #include "tests/support/scratch_dir.h"
+#include "winapi/profile_reader.h"
 
 namespace {
 
 using namespace std::string_literals;
+
+struct SystemAdapter {
+  static constexpr char kSeparator = '\\';
+  static constexpr bool kCaseSensitiveNames = false;
+
+  std::string CurrentDirectory() { return std::filesystem::current_path().string(); }
+  void AddFile(const std::string& name, const std::string& contents) {
+    cwd.dir.Write(name, contents);
+  }
+  void AddDirectory(const std::string& name) {
+    ASSERT_TRUE(std::filesystem::create_directory(cwd.dir.path() / name)) << name;
+  }
+  SetupFiles& files() { return *system; }
+
+  ScratchCurrentDirectory cwd;
+  std::unique_ptr<SetupFiles> system = MakeSystemSetupFiles();
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(System, SetupFilesContract, SystemAdapter);
 
 std::string Utf16Le(const std::u16string& text) {
   std::string bytes = "\xFF\xFE";
@@ -71,17 +92,6 @@ TEST(SystemSetupFilesWin32, ProfileReaderMatchesThePlatform) {
       }
     }
   }
-}
-
-TEST(SystemSetupFilesWin32, UnreadableFileFallbackMatchesThePlatform) {
-  ScratchDir dir;
-  std::unique_ptr<SetupFiles> files = MakeSystemSetupFiles();
-  char real[16], portable[16];
-  const std::string path = dir.path().string();
-  const uint32_t length =
-      files->GetPrivateProfileString("Upgrade", "K", "\"DEF\"  ", real, 16, path.c_str());
-  EXPECT_EQ(CopyUnreadableFallback("\"DEF\"  ", portable, 16), length);
-  EXPECT_STREQ(portable, real);
 }
 
 }  // namespace

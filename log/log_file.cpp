@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "log/open_log.h"
+
 CLogFile::CLogFile(const char* name, const char* mode) {
   (void)Open(name, mode);  // a log that did not open leaves the run without a log
 }
@@ -17,7 +19,7 @@ int CLogFile::Open(const char* name, const char* mode) {
   if (name_ != nullptr || stream_ != nullptr) return 0;
   name_ = static_cast<char*>(std::malloc(std::strlen(name) + 1));
   std::strcpy(name_, name);
-  stream_ = std::fopen(name_, mode != nullptr ? mode : "a+");
+  stream_ = OpenLogStream(name_, mode != nullptr ? mode : "a+");
   return 1;
 }
 

@@ -6,10 +6,10 @@
 
 #include "app/main_dlg.h"
 #include "gtest/gtest.h"
-#include "winapi/memory_registry.h"
 #include "tests/doubles/fault_registry.h"
 #include "tests/doubles/null_services.h"
 #include "tests/support/scratch_dir.h"
+#include "winapi/memory_registry.h"
 
 namespace {
 
@@ -138,6 +138,24 @@ TEST_F(DelFromRegTest, ProductKeyThatCannotBeOpenedStopsEverything) {
         Log());
     EXPECT_EQ(std::vector<std::string>{"P"}, RemainingPatches());
     EXPECT_TRUE(registry_.CallsStartingWith("DeleteKey").empty());
+    std::remove(dir_.File("trace.log").c_str());
+  }
+}
+
+// A registry whose store is corrupt or unreadable answers every open so; the
+// log says so once, where the first key fails, so that it does not read as a
+// machine without the product.
+TEST_F(DelFromRegTest, UnavailableRegistryIsToldApartFromAnAbsentProduct) {
+  AddProductAndPatches({"P"});
+  for (RegStatus unavailable : {kRegBadDb, kRegCantRead}) {
+    registry_.FailOpen(kProduct, unavailable);
+    ASSERT_EQ(0, Run({"PROD", "P"}));
+    EXPECT_EQ("CALLING: DelFromReg()\n"
+              "\tOPENING HKEY_CLASSES_ROOT\\Installer\\Products\\PROD\n"
+              "\tUnable to OPEN HKEY_CLASSES_ROOT\\Installer\\Products\\PROD\n"
+              "\tERROR: Registry unavailable --> " + std::to_string(unavailable) + "\n",
+              Log());
+    EXPECT_EQ(std::vector<std::string>{"P"}, RemainingPatches());
     std::remove(dir_.File("trace.log").c_str());
   }
 }

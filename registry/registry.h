@@ -18,7 +18,9 @@ constexpr RegStatus kRegInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
 constexpr RegStatus kRegBadPathname = 161;      // ERROR_BAD_PATHNAME
 constexpr RegStatus kRegMoreData = 234;         // ERROR_MORE_DATA: name or path too long
 constexpr RegStatus kRegNoMoreItems = 259;      // ERROR_NO_MORE_ITEMS
+constexpr RegStatus kRegBadDb = 1009;           // ERROR_BADDB: the registry's store is corrupt
 constexpr RegStatus kRegBadKey = 1010;          // ERROR_BADKEY
+constexpr RegStatus kRegCantRead = 1012;        // ERROR_CANTREAD: the registry's store cannot be read
 constexpr RegStatus kRegKeyDeleted = 1018;      // ERROR_KEY_DELETED: handle of a deleted key
 
 // An open key. Opaque; the value of the root below is the platform's

@@ -1,5 +1,6 @@
 #include "registry/system_registry.h"
 
 #include "winapi/hive_registry.h"
+#include "winapi/registry_file.h"
 
-std::unique_ptr<Registry> MakeSystemRegistry() { return MakeHiveRegistry(BRINDLEX_HIVE_FILE); }
+std::unique_ptr<Registry> MakeSystemRegistry() { return MakeHiveRegistry(RegistryFileName()); }

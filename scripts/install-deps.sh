@@ -3,7 +3,7 @@
 # missing. Needs root (or sudo) only when something must be installed.
 # Usage: install-deps.sh [--native]   (--native: only what the POSIX build needs)
 set -eu
-PACKAGES="cmake ninja-build g++ python3 googletest libgtest-dev libgmock-dev pkg-config
+PACKAGES="cmake ninja-build g++ python3 googletest libgtest-dev libgmock-dev acl attr pkg-config
 libhivex-dev libhivex-bin libwin-hivex-perl"
 if [ "${1:-}" != "--native" ]; then
   PACKAGES="$PACKAGES libbenchmark-dev clang libclang-rt-14-dev g++-mingw-w64-i686

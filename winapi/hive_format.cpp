@@ -12,19 +12,26 @@ using Units = std::u16string_view;
 
 constexpr std::string_view kRootName = "HKEY_CLASSES_ROOT";
 
-// Roots whose sections are kept as they are.
-constexpr std::string_view kOtherRoots[] = {"HKEY_LOCAL_MACHINE",  "HKLM",
-                                            "HKEY_CURRENT_USER",   "HKCU",
-                                            "HKEY_USERS",          "HKU",
-                                            "HKEY_CURRENT_CONFIG", "HKCC",
-                                            "HKEY_DYN_DATA",       "HKEY_PERFORMANCE_DATA"};
-
+// The blanks that the import skips between the parts of a line.
 bool IsBlank(char16_t unit) { return unit == u' ' || unit == u'\t'; }
 
-bool IsHexDigit(char16_t unit) {
-  return (unit >= u'0' && unit <= u'9') || (unit >= u'a' && unit <= u'f') ||
-         (unit >= u'A' && unit <= u'F');
+// The white space that the C runtime's wcstoul skips before a number (the
+// import reads hex bytes and types with it): measured, U+00A0 and the
+// Unicode spaces included, U+001C..U+001F, U+200B and U+FEFF not.
+bool IsCrtSpace(char16_t unit) {
+  return (unit >= u'\t' && unit <= u'\r') || unit == u' ' || unit == 0x85 || unit == 0xA0 ||
+         unit == 0x1680 || (unit >= 0x2000 && unit <= 0x200A) || unit == 0x2028 ||
+         unit == 0x2029 || unit == 0x202F || unit == 0x205F || unit == 0x3000;
 }
+
+int HexValue(char16_t unit) {
+  if (unit >= u'0' && unit <= u'9') return unit - u'0';
+  if (unit >= u'a' && unit <= u'f') return unit - u'a' + 10;
+  if (unit >= u'A' && unit <= u'F') return unit - u'A' + 10;
+  return -1;
+}
+
+bool IsHexDigit(char16_t unit) { return HexValue(unit) >= 0; }
 
 Units SkipBlanks(Units units) {
   size_t count = 0;
@@ -32,56 +39,119 @@ Units SkipBlanks(Units units) {
   return units.substr(count);
 }
 
-bool AllBlank(Units units) { return SkipBlanks(units).empty(); }
+bool StartsWith(Units units, Units prefix) { return units.substr(0, prefix.size()) == prefix; }
 
-// True when `units` starts with the ASCII text `prefix`, letters in any case.
-bool StartsWithAscii(Units units, std::string_view prefix) {
-  if (units.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
+// True when `units` is the ASCII text `text`, letters in any case.
+bool EqualsAscii(Units units, std::string_view text) {
+  if (units.size() != text.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
     char16_t unit = units[i];
     if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit + 0x20);
-    char expected = prefix[i];
+    char expected = text[i];
     if (expected >= 'A' && expected <= 'Z') expected = static_cast<char>(expected + 0x20);
     if (unit != static_cast<unsigned char>(expected)) return false;
   }
   return true;
 }
 
-bool EqualsAscii(Units units, std::string_view text) {
-  return units.size() == text.size() && StartsWithAscii(units, text);
+// A hex number read as wcstoul(text, &end, 16) reads it: white space, a
+// sign, a "0x" prefix, digits (a 32-bit unsigned long, as on Windows).
+struct CrtNumber {
+  bool converted = false;  // false: no digits, `rest` is the whole text
+  bool overflow = false;
+  uint32_t value = 0;
+  Units rest;
+};
+
+CrtNumber ReadCrtHex(Units text) {
+  CrtNumber number;
+  number.rest = text;
+  size_t at = 0;
+  while (at < text.size() && IsCrtSpace(text[at])) ++at;
+  const bool negative = at < text.size() && text[at] == u'-';
+  if (at < text.size() && (text[at] == u'-' || text[at] == u'+')) ++at;
+  // "0x" is a prefix only before a digit: "0xg" reads as 0 followed by "xg".
+  if (at + 2 < text.size() && text[at] == u'0' && (text[at + 1] == u'x' || text[at + 1] == u'X') &&
+      IsHexDigit(text[at + 2])) {
+    at += 2;
+  }
+  if (at >= text.size() || !IsHexDigit(text[at])) return number;
+  uint64_t value = 0;
+  for (; at < text.size() && IsHexDigit(text[at]); ++at) {
+    value = value * 16 + static_cast<uint64_t>(HexValue(text[at]));
+    if (value > 0xFFFFFFFFu) number.overflow = true;
+  }
+  number.converted = true;
+  number.value = number.overflow ? 0xFFFFFFFFu : static_cast<uint32_t>(value);
+  if (negative && !number.overflow) number.value = 0u - number.value;
+  number.rest = text.substr(at);
+  return number;
 }
 
-// Skips a run of 1 to `max_digits` hex digits. Returns false when there is none.
-bool SkipHexDigits(Units* units, size_t max_digits) {
-  size_t count = 0;
-  while (count < units->size() && count < max_digits && IsHexDigit((*units)[count])) ++count;
-  if (count == 0) return false;
-  *units = units->substr(count);
-  return true;
-}
-
-// Skips a quoted text whose opening quote `units` starts with; a backslash
-// escapes the character after it. Returns false when it is not closed.
-bool SkipQuoted(Units* units) {
-  size_t index = 1;
-  while (index < units->size()) {
-    char16_t unit = (*units)[index];
-    if (unit == u'"') {
-      *units = units->substr(index + 1);
-      return true;
+// True when `bytes`, the comma-separated hex bytes of a value, end with a
+// backslash that continues them on the next line, as the import reads them:
+// a byte is a number up to 0xff; where a byte should start, blanks and "\"
+// continue the value, blanks and nothing or ";..." after it allowed
+// (`...,\ ;note`); ";" ends the value; after a byte come "," or blanks
+// and the end or ";...". Anything else makes the value invalid, so the next
+// line is not read as part of it.
+bool HexBytesContinue(Units bytes) {
+  while (!bytes.empty()) {
+    const CrtNumber number = ReadCrtHex(bytes);
+    if (!number.converted) {
+      const Units rest = SkipBlanks(bytes);
+      if (rest.empty() || rest.front() != u'\\') return false;
+      const Units after = SkipBlanks(rest.substr(1));
+      return after.empty() || after.front() == u';';
     }
-    index += unit == u'\\' ? 2 : 1;
+    if (number.overflow || number.value > 0xFF) return false;
+    if (number.rest.empty() || number.rest.front() != u',') return false;
+    bytes = number.rest.substr(1);
   }
   return false;
 }
 
-// True when nothing but blanks, or blanks and a ";" comment, is left.
-bool IsLineRest(Units units) {
-  units = SkipBlanks(units);
-  return units.empty() || units.front() == u';';
+// The hex bytes of value data "hex:..." or "hex(type):...", the tags in
+// lower case only. Returns false for other data and for a bad type (no
+// "0x" prefix, at most 32 bits; an empty type is 0).
+bool HexBytesOf(Units data, Units* bytes) {
+  if (StartsWith(data, u"hex:")) {
+    *bytes = data.substr(4);
+    return true;
+  }
+  if (!StartsWith(data, u"hex(")) return false;
+  const Units type = data.substr(4);
+  if (type.empty() || (type.size() > 1 && (type[1] == u'x' || type[1] == u'X'))) return false;
+  const CrtNumber number = ReadCrtHex(type);
+  if (number.overflow || !StartsWith(number.rest, u"):")) return false;
+  *bytes = number.rest.substr(2);
+  return true;
 }
 
-// Reads the UTF-16 units of one file, line by line.
+// Skips the name of a value line: "@", or a quoted name in which a
+// backslash escapes the character after it ("\0" and a backslash at the
+// end make it invalid). Returns false when the name is invalid.
+bool SkipValueName(Units* line) {
+  if (line->front() == u'@') {
+    *line = line->substr(1);
+    return true;
+  }
+  for (size_t at = 1; at < line->size(); ++at) {
+    const char16_t unit = (*line)[at];
+    if (unit == u'"') {
+      *line = line->substr(at + 1);
+      return true;
+    }
+    if (unit == u'\\' && (++at == line->size() || (*line)[at] == u'0')) return false;
+  }
+  return false;
+}
+
+// How a line ends.
+enum class LineEnd { kNone, kLf, kCr, kCrLf };
+
+// Reads the UTF-16 units of one file, line by line. Lines end in CR LF, LF
+// or CR alone, as the import splits them.
 class LineReader {
  public:
   LineReader(const std::string& text, HiveEncoding encoding, size_t start)
@@ -90,11 +160,11 @@ class LineReader {
   bool AtEnd() const { return position_ >= text_.size(); }
   size_t position() const { return position_; }
   size_t line_number() const { return line_number_; }
-  bool ended_with_cr_lf() const { return ended_with_cr_lf_; }
+  LineEnd line_end() const { return line_end_; }
 
   // Decodes the next line, without its line end, into `*line` (ANSI bytes
-  // as units of the same value). Returns false, with `*error` set, for a
-  // zero character or a CR that is not followed by LF.
+  // as their UTF-16 characters). Returns false, with `*error` set, for a
+  // zero character.
   bool Next(std::u16string* line, std::string* error);
 
  private:
@@ -104,12 +174,12 @@ class LineReader {
   HiveEncoding encoding_;
   size_t position_;
   size_t line_number_ = 0;
-  bool ended_with_cr_lf_ = false;
+  LineEnd line_end_ = LineEnd::kNone;
 };
 
 char16_t LineReader::UnitAt(size_t offset) const {
   const unsigned char low = static_cast<unsigned char>(text_[offset]);
-  if (encoding_ == HiveEncoding::kAnsi) return low;
+  if (encoding_ == HiveEncoding::kAnsi) return AnsiToUtf16(low);
   const unsigned char high = static_cast<unsigned char>(text_[offset + 1]);
   return static_cast<char16_t>(low | (high << 8));
 }
@@ -118,53 +188,54 @@ bool LineReader::Next(std::u16string* line, std::string* error) {
   const size_t unit_size = encoding_ == HiveEncoding::kAnsi ? 1 : 2;
   ++line_number_;
   line->clear();
-  bool ended = false;
-  while (position_ < text_.size() && !ended) {
+  line_end_ = LineEnd::kNone;
+  while (position_ < text_.size()) {
     const char16_t unit = UnitAt(position_);
     position_ += unit_size;
     if (unit == u'\n') {
-      ended = true;
-    } else if (unit == 0) {
+      line_end_ = LineEnd::kLf;
+      return true;
+    }
+    if (unit == u'\r') {
+      line_end_ = LineEnd::kCr;
+      if (position_ < text_.size() && UnitAt(position_) == u'\n') {
+        position_ += unit_size;
+        line_end_ = LineEnd::kCrLf;
+      }
+      return true;
+    }
+    if (unit == 0) {
       *error = "zero character";
       return false;
-    } else {
-      line->push_back(unit);
     }
-  }
-  ended_with_cr_lf_ = ended && !line->empty() && line->back() == u'\r';
-  if (ended_with_cr_lf_) line->pop_back();
-  if (line->find(u'\r') != std::u16string::npos) {
-    *error = "carriage return without line feed";
-    return false;
+    line->push_back(unit);
   }
   return true;
 }
 
-// Parses the lines after the header and records the sections.
+// Parses the lines after the header as the import reads them and records
+// the sections. Lines that the import skips (of unknown form, bad value
+// data, a section line without "]" or with a blank after "[") are passed
+// over and stay where they are, in the section they are in.
 class HiveParser {
  public:
-  HiveParser(LineReader* reader, HiveEncoding encoding, KeyTree* tree)
-      : reader_(*reader), encoding_(encoding), tree_(*tree) {}
+  HiveParser(LineReader* reader, KeyTree* tree) : reader_(*reader), tree_(*tree) {}
 
   // Returns false with `*error` set at the first fault.
   bool Run(std::vector<HiveSection>* sections, std::string* error);
 
  private:
   bool ParseLine(Units line, size_t begin, std::string* error);
+  void ContinueHexBytes(Units line);
   bool ParseSection(Units line, size_t begin, std::string* error);
   bool AddClassesRootKey(Units path, HiveSection* section, std::string* error);
   bool AddChild(Units name, size_t depth, KeyNode* parent, std::string* error);
-  bool ToAnsiName(Units name, std::string* ansi, std::string* error) const;
-  bool ParseValue(Units line, std::string* error);
-  bool ParseData(Units data, std::string* error);
-  bool ParseHexBytes(Units bytes, std::string* error);
+  void ParseValue(Units line);
 
   LineReader& reader_;
-  HiveEncoding encoding_;
   KeyTree& tree_;
   std::vector<HiveSection>* sections_ = nullptr;
-  bool in_section_ = false;
-  bool continued_ = false;  // the previous line ended a hex value with "\"
+  bool continued_ = false;  // the previous line ended hex bytes with "\"
   // The names of the last section's path and their keys: sections that
   // follow each other mostly share the start of their paths.
   std::vector<std::pair<std::u16string, KeyNode*>> previous_path_;
@@ -177,61 +248,60 @@ bool HiveParser::Run(std::vector<HiveSection>* sections, std::string* error) {
     const size_t begin = reader_.position();
     if (!reader_.Next(&line, error) || !ParseLine(line, begin, error)) return false;
   }
-  if (continued_) {
-    *error = "the file ends inside a value continued with a backslash";
-    return false;
-  }
+  // A value continued past the end of the file ends there.
   return true;
 }
 
 bool HiveParser::ParseLine(Units line, size_t begin, std::string* error) {
   const Units text = SkipBlanks(line);
   if (continued_) {
-    continued_ = false;
-    return ParseHexBytes(text, error);
+    ContinueHexBytes(text);
+    return true;
   }
-  if (text.empty() || text.front() == u';' || text.front() == u'#') return true;
+  if (text.empty()) return true;
   if (text.front() == u'[') return ParseSection(text, begin, error);
-  if (text.front() == u'"' || text.front() == u'@') {
-    if (!in_section_) {
-      *error = "value line before the first section";
-      return false;
-    }
-    return ParseValue(text, error);
-  }
-  *error = "line is not a section, a value, a comment or blank";
-  return false;
+  if (text.front() == u'"' || text.front() == u'@') ParseValue(text);
+  // Anything else (comments ";..." and "#...", lines of unknown form) is
+  // passed over.
+  return true;
+}
+
+// A line after "\": blank lines, blank-only lines and ";" comments are
+// passed over and the value goes on; hex bytes go on with it; anything else
+// ("#" comments, a section line) ends the value as invalid, and the line
+// goes with it.
+void HiveParser::ContinueHexBytes(Units text) {
+  if (text.empty() || text.front() == u';') return;
+  continued_ = IsHexDigit(text.front()) && HexBytesContinue(text);
 }
 
 bool HiveParser::ParseSection(Units line, size_t begin, std::string* error) {
-  if (line.size() > 1 && line[1] == u'-') {
+  const Units inside = line.substr(1);
+  // The last "]" closes the name: "]" is an ordinary name character, and
+  // what follows the last one is passed over.
+  const size_t close = inside.rfind(u']');
+  if (inside.empty() || IsBlank(inside.front()) || close == Units::npos) {
+    return true;  // the import passes the line over; the section goes on
+  }
+  if (inside.front() == u'-') {
     *error = "deletion sections \"[-...]\" are not supported";
     return false;
   }
-  // The last "]" closes the name: "]" is an ordinary name character.
-  const size_t close = line.rfind(u']');
-  if (close == Units::npos || !AllBlank(line.substr(close + 1))) {
-    *error = "section line does not end with \"]\"";
-    return false;
-  }
-  const Units name = line.substr(1, close - 1);
+  const Units name = inside.substr(0, close);
   const size_t separator = name.find(u'\\');
   const Units root = name.substr(0, separator);
   const Units path = separator == Units::npos ? Units() : name.substr(separator + 1);
   HiveSection section;
   section.begin = begin;
-  if (EqualsAscii(root, kRootName) || EqualsAscii(root, "HKCR")) {
+  section.created_from = HiveSection::kCreatedNone;
+  // A section under another root, an unknown root or a path that starts
+  // with "\" (the import cannot open it) names no key of the tree; its
+  // values belong to no key either.
+  if ((EqualsAscii(root, kRootName) || EqualsAscii(root, "HKCR")) &&
+      (path.empty() || path.front() != u'\\')) {
     if (!AddClassesRootKey(path, &section, error)) return false;
-  } else {
-    bool known = false;
-    for (std::string_view other : kOtherRoots) known = known || EqualsAscii(root, other);
-    if (!known) {
-      *error = "section under an unknown root";
-      return false;
-    }
   }
   sections_->push_back(section);
-  in_section_ = true;
   return true;
 }
 
@@ -239,7 +309,6 @@ bool HiveParser::AddClassesRootKey(Units path, HiveSection* section, std::string
   KeyNode* node = tree_.root();
   size_t depth = 0;
   bool same_so_far = true;  // as the previous section's path, name for name
-  section->created_from = HiveSection::kCreatedNone;
   size_t start = 0;
   while (start <= path.size()) {
     size_t end = path.find(u'\\', start);
@@ -267,7 +336,14 @@ bool HiveParser::AddClassesRootKey(Units path, HiveSection* section, std::string
 
 bool HiveParser::AddChild(Units name, size_t depth, KeyNode* parent, std::string* error) {
   std::string ansi;
-  if (!ToAnsiName(name, &ansi, error)) return false;
+  for (char16_t unit : name) {
+    unsigned char byte = 0;
+    if (!Utf16ToAnsi(unit, &byte)) {
+      *error = "key name has a character outside the ANSI code page";
+      return false;
+    }
+    ansi.push_back(static_cast<char>(byte));
+  }
   if (ansi.size() > KeyTree::kMaxNameLength) {
     *error = "key name longer than 256 characters";
     return false;
@@ -281,81 +357,16 @@ bool HiveParser::AddChild(Units name, size_t depth, KeyNode* parent, std::string
   return true;
 }
 
-bool HiveParser::ToAnsiName(Units name, std::string* ansi, std::string* error) const {
-  ansi->clear();
-  for (char16_t unit : name) {
-    unsigned char byte = static_cast<unsigned char>(unit);
-    if (encoding_ == HiveEncoding::kUtf16Le && !Utf16ToAnsi(unit, &byte)) {
-      *error = "key name has a character outside the ANSI code page";
-      return false;
-    }
-    ansi->push_back(static_cast<char>(byte));
-  }
-  return true;
-}
-
-bool HiveParser::ParseValue(Units line, std::string* error) {
+// Only hex bytes ending in "\" matter here: the next line continues them.
+// Every other value, valid or not, takes its own line only (with or without
+// a key to go to, as before the first section).
+void HiveParser::ParseValue(Units line) {
   Units rest = line;
-  if (rest.front() == u'@') {
-    rest = rest.substr(1);
-  } else if (!SkipQuoted(&rest)) {
-    *error = "value name without closing quote";
-    return false;
-  }
+  if (!SkipValueName(&rest)) return;
   rest = SkipBlanks(rest);
-  if (rest.empty() || rest.front() != u'=') {
-    *error = "value name not followed by \"=\"";
-    return false;
-  }
-  return ParseData(SkipBlanks(rest.substr(1)), error);
-}
-
-bool HiveParser::ParseData(Units data, std::string* error) {
-  if (!data.empty() && data.front() == u'-' && AllBlank(data.substr(1))) return true;
-  if (!data.empty() && data.front() == u'"') {
-    if (SkipQuoted(&data) && IsLineRest(data)) return true;
-    *error = "string value without closing quote";
-    return false;
-  }
-  if (StartsWithAscii(data, "dword:")) {
-    data = data.substr(6);
-    if (SkipHexDigits(&data, 8) && IsLineRest(data)) return true;
-    *error = "dword value is not 1 to 8 hex digits";
-    return false;
-  }
-  if (StartsWithAscii(data, "hex")) {
-    data = data.substr(3);
-    if (!data.empty() && data.front() == u'(') {
-      data = data.substr(1);
-      if (!SkipHexDigits(&data, 8) || data.empty() || data.front() != u')') {
-        *error = "hex value type is not 1 to 8 hex digits in parentheses";
-        return false;
-      }
-      data = data.substr(1);
-    }
-    if (!data.empty() && data.front() == u':') return ParseHexBytes(data.substr(1), error);
-  }
-  *error = "value data of unknown form";
-  return false;
-}
-
-bool HiveParser::ParseHexBytes(Units bytes, std::string* error) {
-  bool byte_expected = true;
-  for (;;) {
-    bytes = SkipBlanks(bytes);
-    if (bytes.empty() || bytes.front() == u';') return true;
-    if (bytes.front() == u'\\' && AllBlank(bytes.substr(1))) {
-      continued_ = true;
-      return true;
-    }
-    if (!byte_expected || !SkipHexDigits(&bytes, 2)) {
-      *error = "hex data is not two-digit bytes separated by commas";
-      return false;
-    }
-    bytes = SkipBlanks(bytes);
-    byte_expected = !bytes.empty() && bytes.front() == u',';
-    if (byte_expected) bytes = bytes.substr(1);
-  }
+  if (rest.empty() || rest.front() != u'=') return;
+  Units bytes;
+  if (HexBytesOf(SkipBlanks(rest.substr(1)), &bytes)) continued_ = HexBytesContinue(bytes);
 }
 
 // Works out the encoding from the first bytes and where the header starts.
@@ -383,11 +394,24 @@ bool DetectEncoding(const std::string& text, HiveEncoding* encoding, size_t* sta
 }
 
 bool IsHeader(Units line) {
-  size_t end = line.size();
-  while (end > 0 && IsBlank(line[end - 1])) --end;
-  const Units header = line.substr(0, end);
-  // The import takes the header only in this exact spelling.
+  // The import takes the header in this exact spelling, after blanks but
+  // with none after it: it refuses "Windows Registry Editor Version 5.00 "
+  // and reads nothing from "REGEDIT4 ".
+  const Units header = SkipBlanks(line);
   return header == u"Windows Registry Editor Version 5.00" || header == u"REGEDIT4";
+}
+
+const char* LineEndText(LineEnd end) {
+  switch (end) {
+    case LineEnd::kCrLf:
+      return "\r\n";
+    case LineEnd::kCr:
+      return "\r";
+    case LineEnd::kLf:
+    case LineEnd::kNone:
+      break;
+  }
+  return "\n";
 }
 
 }  // namespace
@@ -408,8 +432,8 @@ bool HiveDocument::Parse(std::string text, KeyTree* tree, HiveError* error) {
         "the first line is not \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\"";
     return false;
   }
-  line_end_ = reader.ended_with_cr_lf() ? "\r\n" : "\n";
-  HiveParser parser(&reader, encoding_, tree);
+  line_end_ = LineEndText(reader.line_end());
+  HiveParser parser(&reader, tree);
   if (!parser.Run(&sections_, &error->message)) {
     error->line = reader.line_number();
     return false;

@@ -1,25 +1,27 @@
 // The registry editor's text format (".reg" files), read into a KeyTree and
 // written back after keys were deleted. The POSIX build keeps its registry in
-// such a file.
+// such a file, and reads it as the platform's import ("reg import") does.
 //
 // Accepted files: the header "Windows Registry Editor Version 5.00" or
-// "REGEDIT4" on the first line, in UTF-16LE with a byte order mark or in
-// single bytes without one (read as ANSI, Windows-1252, as the platform's
-// import does); lines end in CRLF or LF. After the header come blank lines,
-// comments (";" or "#" first), sections "[ROOT\key\...]" and the value lines
-// of a section. Sections under HKEY_CLASSES_ROOT (or HKCR) name keys of the
-// tree, and each implies the keys above it; sections under the other
-// predefined roots are kept but not read.
+// "REGEDIT4" on the first line (blanks before it, none after it), in
+// UTF-16LE with a byte order mark or in single bytes without one (read as
+// ANSI, Windows-1252, as the platform's import does); lines end in CR LF, LF
+// or CR. Sections "[ROOT\key\...]" under HKEY_CLASSES_ROOT (or HKCR) name
+// keys of the tree, and each implies the keys above it. Like the import, the
+// reader passes over, and keeps where they are: blank lines, comments, value
+// lines (valid or not; hex bytes continued with "\" take the lines that
+// continue them, up to the end of the file), lines of unknown form, section
+// lines without "]" or with a blank after "[" (the values after them stay
+// in the section before), and sections it cannot open (other roots, unknown
+// roots, a path starting with "\"), which name no key.
 //
-// Anything else makes the file unreadable rather than risk losing what it
-// holds: another encoding (UTF-8 or UTF-16 byte order marks included),
-// another header, a line of unknown form, a value line before the first
-// section, a deletion section "[-...]", an unknown root, a key name longer
-// than 256 characters or (in UTF-16 files) with a character outside the ANSI
-// code page, a key more than 512 levels below the root (the platform's
-// registry holds none, and deleting it would recurse that deep), a zero
-// character, a CR not followed by LF, a hex value continued past the end of
-// the file.
+// These make the file unreadable rather than risk losing what it holds:
+// another encoding (UTF-8 or UTF-16 byte order marks included), another
+// header, a deletion section "[-...]" (such a file is a list of changes, not
+// a registry), a key name longer than 256 characters or (in UTF-16 files)
+// with a character outside the ANSI code page, a key more than 512 levels
+// below the root (the platform's registry holds none, and deleting it would
+// recurse that deep), a zero character.
 #ifndef BRINDLEX_WINAPI_HIVE_FORMAT_H_
 #define BRINDLEX_WINAPI_HIVE_FORMAT_H_
 
@@ -91,7 +93,7 @@ class HiveDocument {
 
   std::string text_;
   HiveEncoding encoding_ = HiveEncoding::kAnsi;
-  std::string line_end_ = "\r\n";  // as the header line ends, in ANSI
+  std::string line_end_ = "\r\n";  // as the header line ends (CR LF, LF, CR), in ANSI
   KeyTree* tree_ = nullptr;
   std::vector<HiveSection> sections_;
 };

@@ -67,10 +67,12 @@ TEST_F(HiveFormatTest, EveryEncodingAndLineEndRoundTrips) {
   std::string lf = kExportCrLf;
   for (size_t at; (at = lf.find("\r\n")) != std::string::npos;) lf.erase(at, 1);
   const std::string regedit4 = "REGEDIT4" + lf.substr(lf.find('\n'));
+  std::string cr = lf;
+  for (char& byte : cr) byte = byte == '\n' ? '\r' : byte;
   std::u16string utf16_text;
   for (char byte : std::string(kExportCrLf)) utf16_text.push_back(static_cast<unsigned char>(byte));
   utf16_text += u"[HKEY_CLASSES_ROOT\\Installer\\Patches\\\u00e9\u20ac]\r\n\"v\"=\"\u4e2d\"\r\n";
-  for (const std::string& text : {lf, regedit4, Utf16File(utf16_text)}) {
+  for (const std::string& text : {lf, cr, regedit4, Utf16File(utf16_text)}) {
     KeyTree tree;
     HiveDocument document;
     HiveError error;
@@ -211,36 +213,25 @@ struct RefusedFile {
   size_t line;
 };
 
-TEST_F(HiveFormatTest, MalformedFilesAreRefused) {
+TEST_F(HiveFormatTest, FilesTheImportRefusesOrCannotBeKeptAreRefused) {
   const std::string v5 = "Windows Registry Editor Version 5.00\r\n";
   const std::string key = "[HKEY_CLASSES_ROOT\\K]\r\n";
   const std::vector<RefusedFile> files = {
       {"", 1},
       {"windows registry editor version 5.00\r\n", 1},
+      {"Windows Registry Editor Version 5.00 \r\n" + key, 1},  // the import refuses it
+      {"REGEDIT4\t\r\n" + key, 1},                              // the import reads nothing
+      {"REGEDIT 4\r\n" + key, 1},
+      {"\r\n" + v5 + key, 1},
       {"\xEF\xBB\xBF" + v5, 1},               // UTF-8 byte order mark
       {std::string("\xFE\xFF\0W", 4), 1},     // UTF-16BE
       {Utf16File(u"REGEDIT4\r\n") + "x", 1},  // odd byte count
       {std::string("W\0i\0n\0", 6), 1},       // UTF-16 without byte order mark
-      {v5 + "\"v\"=\"x\"\r\n", 2},            // value before any section
-      {v5 + key + "garbage\r\n", 3},
       {v5 + key + "[-HKEY_CLASSES_ROOT\\K]\r\n", 3},
-      {v5 + "[HKEY_CLASSES_ROOT\\K\r\n", 2},
-      {v5 + "[HKEY_CLASSES_ROOT\\K] x\r\n", 2},
-      {v5 + "[HKEY_CLASSES_ROOTX\\K]\r\n", 2},
-      {v5 + "[]\r\n", 2},
+      {v5 + key + "  [-HKEY_CLASSES_ROOT\\K]\r\n", 3},
+      {v5 + key + "[- HKEY_CLASSES_ROOT\\K]\r\n", 3},  // deletes nothing, ends the section
+      {v5 + key + "\"v\"=hex:01\r[-HKEY_CLASSES_ROOT\\K] x\r", 4},
       {v5 + "[HKEY_CLASSES_ROOT\\" + std::string(257, 'k') + "]\r\n", 2},
-      {v5 + key + "\"v\"=\"unterminated\r\n", 3},
-      {v5 + key + "\"v=\"x\"\r\n", 3},
-      {v5 + key + "\"v\" \"x\"\r\n", 3},
-      {v5 + key + "\"v\"=dword:123456789\r\n", 3},
-      {v5 + key + "\"v\"=dword:\r\n", 3},
-      {v5 + key + "\"v\"=hex:1,234\r\n", 3},
-      {v5 + key + "\"v\"=hex:01 02\r\n", 3},
-      {v5 + key + "\"v\"=hex(2:01\r\n", 3},
-      {v5 + key + "\"v\"=word:1\r\n", 3},
-      {v5 + key + "\"v\"=hex:01,\\\r\n[HKEY_CLASSES_ROOT\\L]\r\n", 4},
-      {v5 + key + "\"v\"=hex:01,\\\r\n", 3},  // continued past the end
-      {v5 + key + "@=\"a\rb\"\r\n", 3},       // CR without LF
       {v5 + key + std::string("@=\"a\0b\"\r\n", 9), 3},
       {Utf16File(u"REGEDIT4\r\n[HKEY_CLASSES_ROOT\\\u4e2d]\r\n"), 2},
       {Utf16File(u"REGEDIT4\r\n[HKEY_CLASSES_ROOT\\\u0080]\r\n"), 2},
@@ -253,6 +244,101 @@ TEST_F(HiveFormatTest, MalformedFilesAreRefused) {
     EXPECT_EQ(file.line, error.line) << file.text << "\n" << error.message;
     EXPECT_FALSE(error.message.empty());
   }
+}
+
+struct ImportRule {
+  const char* rule;
+  std::string body;  // the lines after the header
+  std::vector<std::string> keys;
+};
+
+// Each file reads as the platform's import reads it (the keys it creates,
+// measured with "reg import"), and writes back byte for byte.
+TEST_F(HiveFormatTest, ReadsWhatTheImportReads) {
+  const std::vector<ImportRule> rules = {
+      {"line ends of CR alone", "[HKCR\\A]\r\"v\"=\"1\"\r[HKCR\\B]\r", {"A", "B"}},
+      {"mixed line ends", "[HKCR\\A]\r\r\n\"v\"=hex:01,\\\r  02\n[HKCR\\B]\r\n", {"A", "B"}},
+      {"comment after a continuation backslash",
+       "[HKCR\\A]\n\"v\"=hex:01,\\ ;note\n[HKCR\\Eaten]\n\"w\"=hex:01,\\;note\n  02\n[HKCR\\B]\n",
+       {"A", "B"}},
+      {"blank, blank-only and ; comment lines inside a continued value",
+       "[HKCR\\A]\n\"v\"=hex:01,\\\n\n  \n\t\n;c\n  ;c\n  02,\\\n\n[HKCR\\Eaten]\n", {"A"}},
+      {"# comment ends a continued value",
+       "[HKCR\\A]\n\"v\"=hex:01,\\\n  #c\n[HKCR\\B]\n\"w\"=hex:01,\\ #c\n[HKCR\\C]\n",
+       {"A", "B", "C"}},
+      {"a section line continues a value and is lost",
+       "[HKCR\\A]\n\"v\"=hex(7):41,00,\\\n[HKCR\\Eaten]\n\"w\"=\"x\"\n", {"A"}},
+      {"blanks after dword:", "[HKCR\\A]\n\"v\"=dword: 1\n\"w\"=dword:\t2 ;c\n", {"A"}},
+      {"value deletion followed by a comment", "[HKCR\\A]\n\"v\"=- ;c\n\"w\"=-;c\n", {"A"}},
+      {"file ends right after a continuation backslash", "[HKCR\\A]\n\"v\"=hex:01,\\", {"A"}},
+      {"file ends inside a continued value", "[HKCR\\A]\n\"v\"=hex:01,\\\r\n  \r\n", {"A"}},
+      {"section line without ] is passed over",
+       "[HKCR\\A]\n[HKEY_CLASSES_ROOT\\B\n\"v\"=\"1\"\n[HKCR\\C]\n", {"A", "C"}},
+      {"section line with a blank after [ is passed over",
+       "[HKCR\\A]\n[ HKCR\\B]\n[\t-HKCR\\A]\n", {"A"}},
+      {"sections the import cannot open name no key",
+       "[HKCR\\A]\n[HKEY_CLASSES_ROOTX\\B]\n[]\n[HKCR\\\\C]\n[HKEY_CLASSES_ROOT\\\\]\n[HKLM\\D]\n"
+       "[HKEY_DYN_DATA\\E]\n",
+       {"A"}},
+      {"text after the last ] is passed over", "[HKCR\\A] x\n[HKCR\\B]];c\n", {"A", "B]"}},
+      {"bad value data and lines of unknown form are passed over",
+       "[HKCR\\A]\ngarbage\n\"a\"=\"unterminated\n\"b\" \"x\"\n\"c\"=word:1\n\"d\"=hex:1,234\n"
+       "\"e\"=hex:01 02\n\"f\"=dword:123456789\nNoQuote=\"x\"\n\"g\"=\"ok\"\n",
+       {"A"}},
+      {"values before the first section", "\"v\"=\"1\"\n@=hex:01,\\\n[HKCR\\Eaten]\n[HKCR\\A]\n",
+       {"A"}},
+      {"hex tags are lower case only",
+       "[HKCR\\A]\n\"v\"=HEX:01,\\\n[HKCR\\B]\n\"w\"=Hex(2):01,\\\n[HKCR\\C]\n", {"A", "B", "C"}},
+      {"a backslash continues only where a byte may start",
+       "[HKCR\\A]\n\"v\"=hex:01 ,\\\n[HKCR\\B]\n\"w\"=hex:01\\\n[HKCR\\C]\n\"x\"=hex:01,\\\\\n"
+       "[HKCR\\D]\n\"y\"=hex:01;c,\\\n[HKCR\\E]\n\"z\"=hex:01, \\\n[HKCR\\Eaten]\n",
+       {"A", "B", "C", "D", "E"}},
+      {"bytes are read as wcstoul reads them",
+       "[HKCR\\A]\n\"v\"=hex:+1,0x2,\v03,-0,\xA0" "004,\\\n[HKCR\\Eaten]\n"
+       "\"w\"=hex:\x85" "01,\\\n[HKCR\\B]\n\"x\"=hex:ff,100,\\\n[HKCR\\C]\n",
+       {"A", "B", "C"}},
+      {"hex types",
+       "[HKCR\\A]\n\"v\"=hex():01,\\\n[HKCR\\E1]\n\"v\"=hex( 2):01,\\\n[HKCR\\E2]\n"
+       "\"v\"=hex(-1):\\\n[HKCR\\E3]\n\"v\"=hex(0x2):01,\\\n[HKCR\\B]\n"
+       "\"v\"=hex(100000000):01,\\\n[HKCR\\C]\n\"v\"=hex(2 ):01,\\\n[HKCR\\D]\n",
+       {"A", "B", "C", "D"}},
+      {"value names",
+       "[HKCR\\A]\n\"a\\0b\"=hex:01,\\\n[HKCR\\B]\n\"h\\\"=hex:01,\\\n[HKCR\\C]\n"
+       "@x=hex:01,\\\n[HKCR\\D]\n\"q\\qb\" = hex:01,\\\n[HKCR\\Eaten]\n",
+       {"A", "B", "C", "D"}},
+  };
+  for (const ImportRule& rule : rules) {
+    for (const char* header : {"Windows Registry Editor Version 5.00\n", " \tREGEDIT4\n"}) {
+      const std::string text = header + rule.body;
+      KeyTree tree;
+      HiveDocument document;
+      HiveError error;
+      ASSERT_TRUE(document.Parse(text, &tree, &error))
+          << rule.rule << ": " << error.line << ": " << error.message;
+      EXPECT_EQ(rule.keys, tree.ListPaths()) << rule.rule;
+      EXPECT_EQ(text, document.ToString()) << rule.rule;
+    }
+  }
+}
+
+TEST_F(HiveFormatTest, PassedOverSectionLinesGoWithTheSectionTheyAreIn) {
+  // The import adds the values after "[...B" to A, and the values after a
+  // section it cannot open to no key.
+  Load(
+      "REGEDIT4\r\r"
+      "[HKCR\\A]\r[HKCR\\B\r\"a\"=\"1\"\r\r"
+      "[HKCR\\A\\X]\r\r"
+      "[HKEY_CLASSES_ROOT\\\\C]\r\"c\"=\"3\"\r\r"
+      "[HKCR\\D\\E]\r\"e\"=hex:01,\\\r[HKCR\\F]\r");
+  EXPECT_EQ((std::vector<std::string>{"A", "A\\X", "D", "D\\E"}), tree_.ListPaths());
+  Delete("A\\X");
+  Delete("A");
+  Delete("D\\E");
+  EXPECT_EQ(
+      "REGEDIT4\r\r"
+      "[HKEY_CLASSES_ROOT\\\\C]\r\"c\"=\"3\"\r\r"
+      "[HKEY_CLASSES_ROOT\\D]\r\r",
+      document_.ToString());
 }
 
 // A deeper key would make a run's recursive delete overflow the stack.
@@ -276,7 +362,7 @@ TEST_F(HiveFormatTest, KeysDeeperThanThePlatformHoldsAreRefused) {
 
 TEST_F(HiveFormatTest, AcceptsWhatTheImportAccepts) {
   const std::string text =
-      "Windows Registry Editor Version 5.00  \n"
+      "  Windows Registry Editor Version 5.00\n"
       "; comment\n"
       "# other comment\n"
       "\t\n"

@@ -4,112 +4,139 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "winapi/read_file.h"
 #include "winapi/hive_format.h"
 #include "winapi/hive_registry.h"
 #include "winapi/memory_registry.h"
+#include "winapi/posix_file.h"
 
 namespace {
 
 constexpr int kTempNameAttempts = 100;
+// Marks the name of a new file: no other program makes such names.
+constexpr char kTempMark[] = ".brindlex-new.";
 constexpr size_t kWriteChunk = 1 << 20;
-
-std::string ErrnoText(int error) { return std::strerror(error); }
 
 void Report(const std::string& message) { std::fprintf(stderr, "Brindlex: %s\n", message.c_str()); }
 
-// Waits for an exclusive lock on `fd`. Returns false with errno set.
-bool LockExclusive(int fd) {
-  int locked;
-  do {
-    locked = flock(fd, LOCK_EX);
-  } while (locked != 0 && errno == EINTR);
-  return locked == 0;
+std::string Duration(std::chrono::milliseconds wait) {
+  return wait.count() % 1000 == 0 ? std::to_string(wait.count() / 1000) + " s"
+                                  : std::to_string(wait.count()) + " ms";
 }
 
-// Opens `file_name` and takes an exclusive lock on it, waiting for another
-// holder to let go. Returns the descriptor, or -1 with errno set (ENOENT when
-// there is no such file).
-int OpenLocked(const std::string& file_name) {
+// The file `file_name` names, symbolic links followed, in `*target`.
+FileStatus ResolveTarget(const std::string& file_name, std::string* target) {
+  char* real = realpath(file_name.c_str(), nullptr);
+  if (real == nullptr) return FileStatus::Errno("cannot read the registry file " + file_name);
+  *target = real;
+  std::free(real);
+  return FileStatus::Ok();
+}
+
+// Opens the regular file `target` into `*fd` without blocking: a FIFO or a
+// device is not a registry file, and opening one could wait for ever or
+// read without end.
+FileStatus OpenRegular(const std::string& file_name, const std::string& target, ScopedFd* fd) {
+  const FileStatus not_regular =
+      FileStatus::Failure("the registry file " + file_name + " is not a regular file");
+  struct stat info;
+  if (stat(target.c_str(), &info) != 0) {
+    return FileStatus::Errno("cannot read the registry file " + file_name);
+  }
+  if (!S_ISREG(info.st_mode)) return not_regular;
+  fd->Reset(open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (!fd->valid() || fstat(fd->get(), &info) != 0) {
+    return FileStatus::Errno("cannot read the registry file " + file_name);
+  }
+  return S_ISREG(info.st_mode) ? FileStatus::Ok() : not_regular;
+}
+
+// Takes the lock on the open registry file `fd`, waiting at most `wait`.
+FileStatus Lock(const std::string& file_name, int fd, std::chrono::milliseconds wait) {
+  FileStatus locked = LockExclusiveWithin(fd, wait);
+  if (locked.ok() || locked.error() != EWOULDBLOCK) return locked;
+  struct stat info;
+  const std::string holder = fstat(fd, &info) == 0 ? FlockHolder(info) : std::string();
+  return FileStatus::Failure("the registry file " + file_name + " is locked by " +
+                             (holder.empty() ? "another program" : holder) +
+                             "; gave up waiting after " + Duration(wait));
+}
+
+// Opens the file `file_name` names into `*fd`, its path in `*target`, and
+// takes an exclusive lock on it, waiting for another holder to let go for
+// at most `wait`. Fails with ENOENT when there is no such file.
+FileStatus OpenLocked(const std::string& file_name, std::chrono::milliseconds wait,
+                      std::string* target, ScopedFd* fd) {
   for (;;) {
-    const int fd = open(file_name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
+    FileStatus status = ResolveTarget(file_name, target);
+    if (status.ok()) status = OpenRegular(file_name, *target, fd);
+    if (status.ok()) status = Lock(file_name, fd->get(), wait);
+    if (!status.ok()) return status;
     struct stat held, named;
-    if (!LockExclusive(fd) || fstat(fd, &held) != 0) {
-      const int error = errno;
-      close(fd);
-      errno = error;
-      return -1;
-    }
+    if (fstat(fd->get(), &held) != 0) return FileStatus::Errno("cannot read the registry file " + file_name);
     // The holder we waited for may have renamed a new file over the name;
     // then the lock is on a file nobody will read again.
-    const bool named_ok = stat(file_name.c_str(), &named) == 0;
-    const int error = errno;
-    if (named_ok && named.st_dev == held.st_dev && named.st_ino == held.st_ino) return fd;
-    close(fd);
-    if (!named_ok && error != ENOENT) {
-      errno = error;
-      return -1;
+    if (stat(target->c_str(), &named) == 0) {
+      if (named.st_dev == held.st_dev && named.st_ino == held.st_ino) return FileStatus::Ok();
+    } else if (errno != ENOENT) {
+      return FileStatus::Errno("cannot read the registry file " + file_name);
     }
   }
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t put = write(fd, data, size);
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0) return false;
-    data += put;
-    size -= static_cast<size_t>(put);
+bool InGroup(gid_t group) {
+  if (getegid() == group) return true;
+  const int count = getgroups(0, nullptr);
+  if (count <= 0) return false;
+  std::vector<gid_t> groups(static_cast<size_t>(count));
+  const int got = getgroups(count, groups.data());
+  return got > 0 && std::find(groups.begin(), groups.begin() + got, group) != groups.begin() + got;
+}
+
+// Whether this process may replace the file `target` (read as `info`) by a
+// new one without losing anything of it: the new file takes over its name
+// and must take its owner, group and mode, and no other name may keep the
+// old content.
+FileStatus CheckReplaceable(const std::string& target, const struct stat& info) {
+  if (info.st_nlink != 1) {
+    return FileStatus::Failure("it has " + std::to_string(info.st_nlink) +
+                               " hard links, which would keep the old keys");
   }
-  return true;
+  // The superuser passes every access check, but a file without a write bit
+  // is read-only for it too.
+  if ((info.st_mode & 0222) == 0) return FileStatus::Failure("it is read-only");
+  if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+    return FileStatus::Errno("it cannot be written");
+  }
+  if (geteuid() != 0 && (geteuid() != info.st_uid || !InGroup(info.st_gid))) {
+    return FileStatus::Failure("its owner and group could not be kept");
+  }
+  const std::string directory = DirectoryOf(target);
+  if (faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    return FileStatus::Errno("its folder " + directory + " cannot be written");
+  }
+  return FileStatus::Ok();
 }
 
-bool FillAndSync(int fd, mode_t mode, const HiveDocument& document) {
-  // The document comes in a piece per section: gather them into large writes.
-  std::string pending;
-  const auto flush = [&] {
-    const bool written = WriteAll(fd, pending.data(), pending.size());
-    pending.clear();
-    return written;
-  };
-  const bool written = document.Write([&](const char* data, size_t size) {
-    if (pending.size() + size > kWriteChunk && !flush()) return false;
-    if (size >= kWriteChunk) return WriteAll(fd, data, size);
-    pending.append(data, size);
-    return true;
-  });
-  return written && flush() && fchmod(fd, mode) == 0 && fsync(fd) == 0;
-}
-
-std::string DirectoryOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string BaseNameOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// ".BASE.PID.TICKS.ATTEMPT.tmp" beside `path`.
+// ".BASE.brindlex-new.PID.TICKS.ATTEMPT.tmp" beside `path`.
 std::string TempName(const std::string& path, int attempt) {
   const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-  return DirectoryOf(path) + "/." + BaseNameOf(path) + "." + std::to_string(getpid()) + "." +
-         std::to_string(ticks) + "." + std::to_string(attempt) + ".tmp";
+  return DirectoryOf(path) + "/." + BaseNameOf(path) + kTempMark + std::to_string(getpid()) +
+         "." + std::to_string(ticks) + "." + std::to_string(attempt) + ".tmp";
 }
 
 // Whether `entry` is a name that TempName gives for a file named `base`.
 bool IsTempNameOf(const std::string& base, const std::string& entry) {
-  const std::string prefix = "." + base + ".";
+  const std::string prefix = "." + base + kTempMark;
   const std::string suffix = ".tmp";
   if (entry.size() <= prefix.size() + suffix.size() ||
       entry.compare(0, prefix.size(), prefix) != 0 ||
@@ -133,8 +160,8 @@ bool IsTempNameOf(const std::string& base, const std::string& entry) {
 }
 
 // A run killed between naming its new file and renaming it over `path` (or,
-// where unnamed files are not available, while writing it) leaves that file
-// behind. Only the holder of the lock on `path` writes such files, so while
+// where unnamed files are not available, after making it) leaves that file
+// behind. Only the holder of the lock on `path` makes such files, so while
 // it holds the lock any others it finds are leftovers.
 void RemoveLeftoverTemps(const std::string& path) {
   DIR* directory = opendir(DirectoryOf(path).c_str());
@@ -146,112 +173,167 @@ void RemoveLeftoverTemps(const std::string& path) {
   closedir(directory);
 }
 
-// An unnamed file in `directory` (O_TMPFILE), or -1 where there is none.
-int OpenUnnamedTemp(const std::string& directory) {
+// The new file that replaces the registry file. It is made when the file is
+// read, with room for the old file's size reserved and the old file's owner,
+// group, mode and extended attributes, so that whatever would stop the
+// replacement, short of a write error, shows before any key is changed.
+class Replacement {
+ public:
+  Replacement() = default;
+  ~Replacement() { Discard(); }
+  Replacement(const Replacement&) = delete;
+  Replacement& operator=(const Replacement&) = delete;
+
+  // Makes the new file beside `target`, whose open descriptor is `old_fd`
+  // and status `old`.
+  FileStatus Prepare(const std::string& target, int old_fd, const struct stat& old);
+  // Writes `document` into the new file and syncs it.
+  FileStatus Fill(const HiveDocument& document);
+  // Renames the new file over `target`; it is gone either way.
+  FileStatus Install(const std::string& target);
+  // Removes the new file, if any.
+  void Discard();
+
+ private:
+  FileStatus Create(const std::string& target);
+  FileStatus Reserve(const std::string& target, off_t size);
+  FileStatus TakeOver(int old_fd, const struct stat& old);
+  FileStatus Link(const std::string& target);
+
+  ScopedFd fd_;
+  std::string name_;  // empty while the file has no name
+};
+
+FileStatus Replacement::Prepare(const std::string& target, int old_fd, const struct stat& old) {
+  FileStatus status = Create(target);
+  if (status.ok()) status = Reserve(target, old.st_size);
+  if (status.ok()) status = TakeOver(old_fd, old);
+  if (!status.ok()) Discard();
+  return status;
+}
+
+FileStatus Replacement::Create(const std::string& target) {
+  const std::string directory = DirectoryOf(target);
 #ifdef O_TMPFILE
-  return open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-#else
-  (void)directory;
-  errno = EOPNOTSUPP;
-  return -1;
-#endif
-}
-
-// Gives the unnamed file `fd` a fresh name beside `path`. Returns false when
-// it could not be linked (then no name was made).
-bool LinkUnnamedTemp(int fd, const std::string& path, std::string* temp) {
-  const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-    const std::string name = TempName(path, attempt);
-    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-      *temp = name;
-      return true;
+  // Unnamed until complete, so that a run killed before the rename leaves
+  // nothing; it is named later through /proc.
+  if (access("/proc/self/fd", X_OK) == 0) {
+    fd_.Reset(open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    if (fd_.valid()) return FileStatus::Ok();
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+      return FileStatus::Errno("cannot make a file in " + directory);
     }
-    if (errno != EEXIST) return false;
   }
-  return false;
+#endif
+  for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+    const std::string name = TempName(target, attempt);
+    fd_.Reset(open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (fd_.valid()) {
+      name_ = name;
+      return FileStatus::Ok();
+    }
+    if (errno != EEXIST) break;
+  }
+  return FileStatus::Errno("cannot make a file in " + directory);
 }
 
-// Writes the new contents to an unnamed file and links it beside `path`.
-// Returns 1 with the name in `*temp`, 0 on a write failure, -1 where unnamed
-// files cannot be used.
-int WriteUnnamedTemp(const std::string& path, mode_t mode, const HiveDocument& document,
-                     std::string* temp) {
-  const int fd = OpenUnnamedTemp(DirectoryOf(path));
-  if (fd < 0) return -1;
-  if (!FillAndSync(fd, mode, document)) {
-    const int error = errno;
-    close(fd);  // the unnamed file vanishes with its descriptor
-    errno = error;
-    return 0;
-  }
-  const bool linked = LinkUnnamedTemp(fd, path, temp);
-  close(fd);
-  return linked ? 1 : -1;
+FileStatus Replacement::Reserve(const std::string& target, off_t size) {
+  // Deleting keys never makes the file larger.
+  if (size == 0) return FileStatus::Ok();
+  const int error = posix_fallocate(fd_.get(), 0, size);
+  if (error == 0) return FileStatus::Ok();
+  return FileStatus::Error(error, "cannot reserve " + std::to_string(size) +
+                                      " bytes for its new copy in " + DirectoryOf(target));
 }
 
-// Writes the new contents to a new named file beside `path`; removes it
-// again on failure. Returns true with the name in `*temp`.
-bool WriteNamedTemp(const std::string& path, mode_t mode, const HiveDocument& document,
-                    std::string* temp) {
-  int fd = -1;
-  std::string name;
-  for (int attempt = 0; attempt < kTempNameAttempts && fd < 0; ++attempt) {
-    name = TempName(path, attempt);
-    fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0 && errno != EEXIST) return false;
+FileStatus Replacement::TakeOver(int old_fd, const struct stat& old) {
+  struct stat made;
+  if (fstat(fd_.get(), &made) != 0) return FileStatus::Errno("cannot read its new copy");
+  if ((made.st_uid != old.st_uid || made.st_gid != old.st_gid) &&
+      fchown(fd_.get(), old.st_uid, old.st_gid) != 0) {
+    return FileStatus::Errno("cannot give its new copy its owner and group");
   }
-  if (fd < 0) return false;
-  bool saved = FillAndSync(fd, mode, document);
-  int error = errno;
-  if (close(fd) != 0 && saved) {
-    saved = false;
-    error = errno;
+  // After fchown, which may clear set-id bits; the access control list
+  // among the attributes then sets the group bits as the old file has them.
+  if (fchmod(fd_.get(), old.st_mode & 07777) != 0) {
+    return FileStatus::Errno("cannot give its new copy its mode");
   }
-  if (!saved) {
-    unlink(name.c_str());
-    errno = error;
-    return false;
-  }
-  *temp = name;
-  return true;
+  return CopyExtendedAttributes(old_fd, fd_.get());
 }
 
-bool SyncDirectory(const std::string& directory) {
-  const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool synced = fsync(fd) == 0;
-  close(fd);
-  return synced;
+FileStatus Replacement::Fill(const HiveDocument& document) {
+  if (lseek(fd_.get(), 0, SEEK_SET) != 0) return FileStatus::Errno("cannot write its new copy");
+  // The document comes in a piece per section: gather them into large writes.
+  std::string pending;
+  FileStatus status = FileStatus::Ok();
+  const auto flush = [&] {
+    status = WriteAll(fd_.get(), pending.data(), pending.size());
+    pending.clear();
+    return status.ok();
+  };
+  const bool written = document.Write([&](const char* data, size_t size) {
+    if (pending.size() + size > kWriteChunk && !flush()) return false;
+    if (size >= kWriteChunk) {
+      status = WriteAll(fd_.get(), data, size);
+      return status.ok();
+    }
+    pending.append(data, size);
+    return true;
+  });
+  if (!written || !flush()) return status;
+  // The reserved room beyond the new content goes.
+  const off_t end = lseek(fd_.get(), 0, SEEK_CUR);
+  if (end < 0 || ftruncate(fd_.get(), end) != 0) return FileStatus::Errno("cannot write");
+  if (fsync(fd_.get()) != 0) return FileStatus::Errno("cannot sync");
+  return FileStatus::Ok();
 }
 
-// Replaces `path` by the document's contents, all or nothing. Returns false
-// with errno set when the old file stays.
-bool ReplaceFile(const std::string& path, mode_t mode, const HiveDocument& document) {
-  std::string temp;
-  const int unnamed = WriteUnnamedTemp(path, mode, document, &temp);
-  if (unnamed == 0) return false;
-  if (unnamed < 0 && !WriteNamedTemp(path, mode, document, &temp)) return false;
-  if (rename(temp.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    unlink(temp.c_str());
-    errno = error;
-    return false;
+FileStatus Replacement::Link(const std::string& target) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_.get());
+  for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+    const std::string name = TempName(target, attempt);
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      name_ = name;
+      return FileStatus::Ok();
+    }
+    if (errno != EEXIST) break;
   }
+  return FileStatus::Errno("cannot name the new file beside it");
+}
+
+FileStatus Replacement::Install(const std::string& target) {
+  FileStatus status = name_.empty() ? Link(target) : FileStatus::Ok();
+  if (status.ok() && rename(name_.c_str(), target.c_str()) != 0) {
+    status = FileStatus::Errno("cannot rename the new file over it");
+  }
+  if (!status.ok()) {
+    Discard();
+    return status;
+  }
+  name_.clear();
+  fd_.Reset();
   // The new file is in place; a failed directory sync only weakens how
   // durable the rename is, so it is not reported as a lost change.
-  (void)SyncDirectory(DirectoryOf(path));
-  return true;
+  SyncDirectory(DirectoryOf(target));
+  return FileStatus::Ok();
+}
+
+void Replacement::Discard() {
+  if (!name_.empty()) (void)unlink(name_.c_str());
+  name_.clear();
+  fd_.Reset();  // an unnamed file vanishes with its descriptor
 }
 
 class HiveRegistry : public Registry {
  public:
-  explicit HiveRegistry(const std::string& file_name) : file_name_(file_name) {}
+  HiveRegistry(const std::string& file_name, std::chrono::milliseconds lock_wait)
+      : file_name_(file_name), lock_wait_(lock_wait) {}
   ~HiveRegistry() override { Unload(); }
 
   RegStatus OpenKey(RegKey parent, const char* path, RegKey* key) override {
     RegStatus status = Load();
-    return status != kRegSuccess ? status : engine_->OpenKey(parent, path, key);
+    if (status != kRegSuccess) return status;
+    return changeable_ ? engine_->OpenKey(parent, path, key) : DenyFullAccess(parent, path);
   }
   RegStatus EnumKey(RegKey key, uint32_t index, char* name, uint32_t* capacity) override {
     RegStatus status = Load();
@@ -259,72 +341,123 @@ class HiveRegistry : public Registry {
   }
   RegStatus DeleteKey(RegKey parent, const char* path) override {
     RegStatus status = Load();
-    return status != kRegSuccess ? status : engine_->DeleteKey(parent, path);
+    if (status != kRegSuccess) return status;
+    return changeable_ ? engine_->DeleteKey(parent, path) : DenyFullAccess(parent, path);
   }
   RegStatus CloseKey(RegKey key) override {
     // Only an open registry has handles; the root needs no closing.
-    if (!loaded_ || unusable_) return key == ClassesRootKey() ? kRegSuccess : kRegInvalidHandle;
+    if (!loaded_ || unusable_ != kRegSuccess) {
+      return key == ClassesRootKey() ? kRegSuccess : kRegInvalidHandle;
+    }
     return engine_->CloseKey(key);
   }
   RegStatus Flush() override;
 
  private:
   // Reads the file on the first call. Returns 0 when the keys are there
-  // (also for a missing file), 1010 when the file is unusable.
+  // (also for a missing file or one that cannot be changed), 1009 or 1012
+  // when the file is unusable.
   RegStatus Load();
-  bool ReadAndParse();
+  // Reads and parses the file; `*unusable` tells which code a failure gives.
+  FileStatus Read(RegStatus* unusable);
+  FileStatus PrepareChange();
+  // What a key that exists gives when the file cannot be changed: 5, as
+  // for a key without full access.
+  RegStatus DenyFullAccess(RegKey parent, const char* path);
+  FileStatus CheckUnchanged() const;
   RegStatus Commit();
   void Unload();
 
   const std::string file_name_;
+  const std::chrono::milliseconds lock_wait_;
   bool loaded_ = false;
-  bool unusable_ = false;
-  int lock_fd_ = -1;
-  mode_t mode_ = 0644;
+  RegStatus unusable_ = kRegSuccess;
+  bool changeable_ = true;
+  std::string target_;  // the file read, symbolic links followed
+  ScopedFd lock_;       // the open, locked file; closing it drops the lock
+  struct stat read_info_ = {};  // the file as it was read
+  Replacement replacement_;
   std::unique_ptr<MemoryRegistry> engine_;
   std::unique_ptr<HiveDocument> document_;  // null for a missing file
 };
 
 RegStatus HiveRegistry::Load() {
-  if (!loaded_) {
-    loaded_ = true;
-    engine_ = std::make_unique<MemoryRegistry>();
-    unusable_ = !ReadAndParse();
-    if (unusable_) {
-      // Nothing will be written, so nobody needs to wait for this run.
-      if (lock_fd_ >= 0) close(lock_fd_);
-      lock_fd_ = -1;
-      document_.reset();
+  if (loaded_) return unusable_;
+  loaded_ = true;
+  engine_ = std::make_unique<MemoryRegistry>();
+  FileStatus status = Read(&unusable_);
+  if (!status.ok()) {
+    Report(status.Adding("no key can be opened").ToString());
+  } else if (document_) {
+    status = PrepareChange();
+    changeable_ = status.ok();
+    if (!changeable_) {
+      Report("the registry file " + file_name_ + " cannot be changed: " +
+             status.Adding("no key can be opened with full access").ToString());
     }
   }
-  return unusable_ ? kRegBadKey : kRegSuccess;
+  if (unusable_ != kRegSuccess) document_.reset();
+  // A file that is never written needs no lock: nobody waits for this run.
+  if (unusable_ != kRegSuccess || !changeable_) lock_.Reset();
+  return unusable_;
 }
 
-bool HiveRegistry::ReadAndParse() {
-  lock_fd_ = OpenLocked(file_name_);
-  if (lock_fd_ < 0 && errno == ENOENT) return true;  // an empty registry
-  if (lock_fd_ >= 0) RemoveLeftoverTemps(file_name_);
-  std::string text;
-  struct stat info;
-  if (lock_fd_ < 0 || fstat(lock_fd_, &info) != 0 || !ReadToEnd(lock_fd_, &text)) {
-    Report("cannot read the registry file " + file_name_ + ": " + ErrnoText(errno) +
-           "; no key can be opened");
-    return false;
+FileStatus HiveRegistry::Read(RegStatus* unusable) {
+  *unusable = kRegCantRead;
+  FileStatus status = OpenLocked(file_name_, lock_wait_, &target_, &lock_);
+  if (!status.ok() && status.error() == ENOENT) {
+    *unusable = kRegSuccess;
+    return FileStatus::Ok();  // an empty registry
   }
-  mode_ = info.st_mode & 07777;
+  if (!status.ok()) return status;
+  RemoveLeftoverTemps(target_);
+  std::string text;
+  status = ReadUnchanging(lock_.get(), "the registry file " + file_name_, &text, &read_info_);
+  if (!status.ok()) return status;
   document_ = std::make_unique<HiveDocument>();
   HiveError error;
   if (!document_->Parse(std::move(text), &engine_->tree(), &error)) {
-    Report(file_name_ + ":" + std::to_string(error.line) + ": " + error.message +
-           "; the registry file is left unchanged and no key can be opened");
-    return false;
+    *unusable = kRegBadDb;
+    return FileStatus::Failure(file_name_ + ":" + std::to_string(error.line) + ": " +
+                               error.message)
+        .Adding("the registry file is left unchanged");
   }
-  return true;
+  *unusable = kRegSuccess;
+  return FileStatus::Ok();
+}
+
+FileStatus HiveRegistry::PrepareChange() {
+  FileStatus status = CheckReplaceable(target_, read_info_);
+  return status.ok() ? replacement_.Prepare(target_, lock_.get(), read_info_) : status;
+}
+
+RegStatus HiveRegistry::DenyFullAccess(RegKey parent, const char* path) {
+  RegKey found = nullptr;
+  const RegStatus status = engine_->OpenKey(parent, path, &found);
+  if (status != kRegSuccess) return status;
+  (void)engine_->CloseKey(found);  // only looked for
+  return kRegAccessDenied;
+}
+
+FileStatus HiveRegistry::CheckUnchanged() const {
+  // Programs that do not take the lock (an editor, a script) may have
+  // written the file or put another in its place since it was read.
+  struct stat held, named;
+  if (fstat(lock_.get(), &held) != 0 || stat(target_.c_str(), &named) != 0) {
+    return FileStatus::Errno("cannot check it is unchanged");
+  }
+  if (!SameFileUnchanged(read_info_, held) || !SameFileUnchanged(held, named)) {
+    return FileStatus::Failure("another program changed it after this run read it");
+  }
+  if (OpenForWritingElsewhere(lock_.get())) {
+    return FileStatus::Failure("another program has it open for writing");
+  }
+  return FileStatus::Ok();
 }
 
 RegStatus HiveRegistry::Flush() {
   RegStatus status = kRegSuccess;
-  if (loaded_ && !unusable_ && engine_->tree().delete_count() != 0) status = Commit();
+  if (loaded_ && unusable_ == kRegSuccess && engine_->tree().delete_count() != 0) status = Commit();
   Unload();
   return status;
 }
@@ -332,23 +465,28 @@ RegStatus HiveRegistry::Flush() {
 RegStatus HiveRegistry::Commit() {
   // A missing file holds no key, so there is a document whenever a key was
   // deleted.
-  if (ReplaceFile(file_name_, mode_, *document_)) return kRegSuccess;
-  Report("cannot save the changes to the registry file " + file_name_ + ": " + ErrnoText(errno) +
-         "; the file is left as it was");
+  FileStatus status = replacement_.Fill(*document_);
+  if (status.ok()) status = CheckUnchanged();
+  if (status.ok()) status = replacement_.Install(target_);
+  if (status.ok()) return kRegSuccess;
+  Report("cannot save the changes to the registry file " + file_name_ + ": " +
+         status.Adding("the file is left as it was, without this run's deletions").ToString());
   return kRegIoFailed;
 }
 
 void HiveRegistry::Unload() {
-  if (lock_fd_ >= 0) close(lock_fd_);  // closing the descriptor drops the lock
-  lock_fd_ = -1;
+  replacement_.Discard();
+  lock_.Reset();  // closing the descriptor drops the lock
   document_.reset();
   engine_.reset();
   loaded_ = false;
-  unusable_ = false;
+  unusable_ = kRegSuccess;
+  changeable_ = true;
 }
 
 }  // namespace
 
-std::unique_ptr<Registry> MakeHiveRegistry(const std::string& file_name) {
-  return std::make_unique<HiveRegistry>(file_name);
+std::unique_ptr<Registry> MakeHiveRegistry(const std::string& file_name,
+                                           std::chrono::milliseconds lock_wait) {
+  return std::make_unique<HiveRegistry>(file_name, lock_wait);
 }

@@ -2,12 +2,16 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -16,6 +20,7 @@
 
 #include "winapi/code_page.h"
 #include "winapi/hive_registry.h"
+#include "winapi/posix_file.h"
 #include "registry/registry_contract_test.h"
 #include "tests/support/scratch_dir.h"
 
@@ -191,17 +196,17 @@ TEST_F(HiveRegistryTest, AfterFlushTheFileIsReadAgain) {
   EXPECT_EQ(kRegSuccess, Open(*hive, "Installer\\Patches\\P1"));
 }
 
-TEST_F(HiveRegistryTest, UnparsableFileIsLeftAloneAndNoKeyOpens) {
-  const std::string broken = std::string(kHive) + "garbage\r\n";
+TEST_F(HiveRegistryTest, UnparsableFileIsLeftAloneAndNoKeyOpensAsACorruptRegistry) {
+  const std::string broken = std::string(kHive) + "[-HKEY_CLASSES_ROOT\\Installer]\r\n";
   dir_.Write("registry.reg", broken);
   std::unique_ptr<Registry> hive = Hive();
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(kRegBadKey, Open(*hive, "Installer\\Patches\\P1"));
-  EXPECT_EQ(kRegBadKey, Open(*hive, ""));
+  EXPECT_EQ(kRegBadDb, Open(*hive, "Installer\\Patches\\P1"));
+  EXPECT_EQ(kRegBadDb, Open(*hive, ""));
   char name[260];
   uint32_t capacity = sizeof name;
-  EXPECT_EQ(kRegBadKey, hive->EnumKey(ClassesRootKey(), 0, name, &capacity));
-  EXPECT_EQ(kRegBadKey, hive->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P2"));
+  EXPECT_EQ(kRegBadDb, hive->EnumKey(ClassesRootKey(), 0, name, &capacity));
+  EXPECT_EQ(kRegBadDb, hive->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P2"));
   EXPECT_TRUE(Lockable());  // a file that is never written needs no lock
   EXPECT_EQ(kRegSuccess, hive->Flush());
   const std::string message = ::testing::internal::GetCapturedStderr();
@@ -211,13 +216,69 @@ TEST_F(HiveRegistryTest, UnparsableFileIsLeftAloneAndNoKeyOpens) {
   EXPECT_EQ(std::set<std::string>{"registry.reg"}, Listing());
 }
 
-TEST_F(HiveRegistryTest, UnreadableFileIsReported) {
-  ASSERT_EQ(0, mkdir(File().c_str(), 0755));
-  std::unique_ptr<Registry> hive = Hive();
+// Only a regular file is a registry file, and finding out never blocks: a
+// FIFO would wait for a writer in open, a device read without end.
+TEST_F(HiveRegistryTest, WhatIsNotARegularFileCannotBeReadAndNothingWaits) {
+  const std::vector<std::function<int()>> makers = {
+      [&] { return mkdir(File().c_str(), 0755); },
+      [&] { return mkfifo(File().c_str(), 0644); },
+      [&] { return symlink("/dev/zero", File().c_str()); },
+  };
+  for (const auto& make : makers) {
+    std::filesystem::remove_all(File());
+    ASSERT_EQ(0, make());
+    std::unique_ptr<Registry> hive = Hive();
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(kRegCantRead, Open(*hive, "Installer"));
+    EXPECT_EQ(kRegCantRead, Open(*hive, "Installer"));  // reported once
+    const std::string message = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, message.find(File() + " is not a regular file")) << message;
+    EXPECT_EQ(1, std::count(message.begin(), message.end(), '\n')) << message;
+    EXPECT_EQ(kRegSuccess, hive->Flush());
+  }
+}
+
+TEST_F(HiveRegistryTest, LockHeldTooLongMakesTheRegistryUnreadableAndNamesTheHolder) {
+  dir_.Write("registry.reg", kHive);
+  ScopedFd other(open(File().c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_EQ(0, flock(other.get(), LOCK_EX));
+  std::unique_ptr<Registry> hive = MakeHiveRegistry(File(), std::chrono::milliseconds(300));
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(kRegBadKey, Open(*hive, "Installer"));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(kRegCantRead, Open(*hive, "Installer"));
+  const auto waited = std::chrono::steady_clock::now() - start;
   const std::string message = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(std::string::npos, message.find(File())) << message;
+  EXPECT_GE(waited, std::chrono::milliseconds(300));
+  EXPECT_LT(waited, std::chrono::seconds(5));
+  EXPECT_NE(std::string::npos,
+            message.find("locked by process " + std::to_string(getpid()) + " ("))
+      << message;
+  EXPECT_NE(std::string::npos, message.find("300 ms")) << message;
+  // Let go in time, and the next registry gets in.
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    other.Reset();
+  });
+  std::unique_ptr<Registry> next = MakeHiveRegistry(File(), std::chrono::seconds(10));
+  EXPECT_EQ(kRegSuccess, Open(*next, "Installer"));
+  release.join();
+}
+
+TEST(FlockHolderTest, FindsTheHolderOfTheFileAmongTheLocks) {
+  struct stat info = {};
+  info.st_dev = makedev(0xfe, 0x01);
+  info.st_ino = 4711;
+  const auto comm = [](long pid) { return pid == 42 ? std::string("vi") : std::string(); };
+  EXPECT_EQ("process 42 (vi)",
+            FlockHolderIn("1: POSIX  ADVISORY  WRITE 7 fe:01:4711 0 EOF\n"
+                          "2: FLOCK  ADVISORY  WRITE 9 fe:01:4712 0 EOF\n"
+                          "3: FLOCK  ADVISORY  WRITE 8 fe:00:4711 0 EOF\n"
+                          "4: FLOCK  ADVISORY  WRITE 42 fe:01:4711 0 EOF\n"
+                          "4: -> FLOCK  ADVISORY  WRITE 43 fe:01:4711 0 EOF\n",
+                          info, comm));
+  EXPECT_EQ("process 43", FlockHolderIn("5: FLOCK  ADVISORY  WRITE 43 fe:01:4711 0 EOF\n", info, comm));
+  // A holder in another process namespace shows without its id.
+  EXPECT_EQ("", FlockHolderIn("6: FLOCK  ADVISORY  WRITE 0 fe:01:4711 0 EOF\n", info, comm));
 }
 
 TEST_F(HiveRegistryTest, LockIsHeldFromTheFirstReadUntilFlush) {
@@ -268,23 +329,25 @@ TEST_F(HiveRegistryTest, FailedCommitKeepsTheOldFileAndLeavesNoTemporaryFile) {
 
 // A run killed between linking its new file and renaming it leaves the file
 // under a temporary name; the next run that holds the lock removes it, and
-// nothing that merely looks alike.
+// nothing that merely looks alike (a user's own ".registry.reg.2026.12.09.tmp").
 TEST_F(HiveRegistryTest, NextRunRemovesTemporaryFilesOfAKilledRun) {
   dir_.Write("registry.reg", kHive);
   const std::set<std::string> others = {
       "registry.reg",
-      ".registry.reg.1.2.tmp",         // two numbers
-      ".registry.reg.1.2.3.4.tmp",     // four
-      ".registry.reg.x.2.3.tmp",       // not a number
-      ".other.reg.1.2.3.tmp",          // another file's
-      "registry.reg.1.2.3.tmp",        // not hidden
-      ".registry.reg.1.2.3.tmp.keep",  // another suffix
+      ".registry.reg.2026.12.09.tmp",               // not this program's
+      ".registry.reg.4242.987654321.0.tmp",         // nor of its earlier versions
+      ".registry.reg.brindlex-new.1.2.tmp",         // two numbers
+      ".registry.reg.brindlex-new.1.2.3.4.tmp",     // four
+      ".registry.reg.brindlex-new.x.2.3.tmp",       // not a number
+      ".other.reg.brindlex-new.1.2.3.tmp",          // another file's
+      "registry.reg.brindlex-new.1.2.3.tmp",        // not hidden
+      ".registry.reg.brindlex-new.1.2.3.tmp.keep",  // another suffix
   };
   for (const std::string& name : others) {
     if (name != "registry.reg") dir_.Write(name, "x");
   }
-  dir_.Write(".registry.reg.4242.987654321.0.tmp", kHive);
-  dir_.Write(".registry.reg.17.5.99.tmp", "");
+  dir_.Write(".registry.reg.brindlex-new.4242.987654321.0.tmp", kHive);
+  dir_.Write(".registry.reg.brindlex-new.17.5.99.tmp", "");
   std::unique_ptr<Registry> hive = Hive();
   EXPECT_EQ(kRegSuccess, Open(*hive, "Installer"));
   EXPECT_EQ(others, Listing());
@@ -301,6 +364,133 @@ TEST_F(HiveRegistryTest, ImpliedKeyOutlivesItsLastListedSubkey) {
   EXPECT_EQ("REGEDIT4\n\n[HKEY_CLASSES_ROOT\\Installer\\Patches\\P1]\n\n",
             dir_.Read("registry.reg"));
   EXPECT_EQ(kRegSuccess, Open(*hive, "Installer\\Patches\\P1"));
+}
+
+// A file this process cannot replace with all it holds is read, but no key
+// of it opens with full access: what the run would delete it could not save.
+TEST_F(HiveRegistryTest, FileThatCannotBeReplacedWhollyOpensNoKeyWithFullAccess) {
+  struct Case {
+    const char* name;
+    std::function<void()> make;
+    const char* reason;
+  };
+  const std::vector<Case> cases = {
+      {"read-only", [&] { ASSERT_EQ(0, chmod(File().c_str(), 0444)); }, "it is read-only"},
+      {"hard link",
+       [&] { ASSERT_EQ(0, link(File().c_str(), dir_.File("other.reg").c_str())); },
+       "it has 2 hard links"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    std::filesystem::remove(dir_.File("other.reg"));
+    std::filesystem::remove(File());
+    dir_.Write("registry.reg", kHive);
+    test.make();
+    std::unique_ptr<Registry> hive = Hive();
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(kRegAccessDenied, Open(*hive, "Installer\\Patches\\P1"));
+    EXPECT_EQ(kRegFileNotFound, Open(*hive, "Installer\\Patches\\P9"));
+    EXPECT_EQ(kRegAccessDenied, hive->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P2"));
+    char name[260];
+    uint32_t capacity = sizeof name;
+    EXPECT_EQ(kRegSuccess, hive->EnumKey(ClassesRootKey(), 0, name, &capacity));
+    EXPECT_TRUE(Lockable());  // nothing will be written
+    EXPECT_EQ(kRegSuccess, hive->Flush());
+    const std::string message = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, message.find(File() + " cannot be changed: " + test.reason))
+        << message;
+    EXPECT_EQ(1, std::count(message.begin(), message.end(), '\n')) << message;
+    EXPECT_EQ(kHive, dir_.Read("registry.reg"));
+  }
+}
+
+TEST_F(HiveRegistryTest, SymbolicLinkIsFollowedAndStaysALink) {
+  ASSERT_TRUE(std::filesystem::create_directory(dir_.path() / "real"));
+  dir_.Write("real/hive.reg", kHive);
+  ASSERT_EQ(0, symlink("real/hive.reg", File().c_str()));
+  std::unique_ptr<Registry> hive = Hive();
+  ASSERT_EQ(kRegSuccess, hive->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P2"));
+  ASSERT_EQ(kRegSuccess, hive->Flush());
+  EXPECT_TRUE(std::filesystem::is_symlink(File()));
+  EXPECT_EQ(
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_CLASSES_ROOT\\Installer\\Patches\\P1]\r\n\"a\"=\"1\"\r\n\r\n"
+      "[HKEY_CLASSES_ROOT\\Installer\\Patches\\P1\\SourceList]\r\n\r\n",
+      dir_.Read("real/hive.reg"));
+  EXPECT_EQ((std::set<std::string>{"real", "registry.reg"}), Listing());
+}
+
+TEST_F(HiveRegistryTest, NewFileKeepsOwnerGroupModeAndExtendedAttributes) {
+  dir_.Write("registry.reg", kHive);
+  ASSERT_EQ(0, chmod(File().c_str(), 0604));
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(0, chown(File().c_str(), 4321, 8765));
+  }
+  const char kValue[] = "kept";
+  if (setxattr(File().c_str(), "user.brindlex.test", kValue, 4, 0) != 0) {
+    GTEST_SKIP() << "no user extended attributes here";
+  }
+  std::unique_ptr<Registry> hive = Hive();
+  const ino_t before = Inode();
+  ASSERT_EQ(kRegSuccess, hive->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P2"));
+  ASSERT_EQ(kRegSuccess, hive->Flush());
+  ASSERT_NE(before, Inode());  // a new file
+  struct stat info;
+  ASSERT_EQ(0, stat(File().c_str(), &info));
+  EXPECT_EQ(0604u, info.st_mode & 07777);
+  EXPECT_EQ(1u, info.st_nlink);
+  if (root) {
+    EXPECT_EQ(4321u, info.st_uid);
+    EXPECT_EQ(8765u, info.st_gid);
+  }
+  char value[16] = {};
+  EXPECT_EQ(4, getxattr(File().c_str(), "user.brindlex.test", value, sizeof value));
+  EXPECT_STREQ(kValue, value);
+}
+
+// Programs that do not take the lock (an editor, a script) may change the
+// file while a run holds it: their change is kept, the run's is not saved.
+TEST_F(HiveRegistryTest, FileChangedByAnotherProgramAfterTheReadIsNotReplaced) {
+  const std::string appended = std::string(kHive) + "[HKEY_CLASSES_ROOT\\Installer\\New]\r\n\r\n";
+  const std::vector<std::function<void()>> writers = {
+      [&] { std::ofstream(File(), std::ios::binary | std::ios::app) << "[HKEY_CLASSES_ROOT\\Installer\\New]\r\n\r\n"; },
+      [&] {
+        dir_.Write("edited.reg", appended);
+        ASSERT_EQ(0, rename(dir_.File("edited.reg").c_str(), File().c_str()));
+      },
+  };
+  for (const auto& write : writers) {
+    dir_.Write("registry.reg", kHive);
+    std::unique_ptr<Registry> hive = Hive();
+    ASSERT_EQ(kRegSuccess, hive->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P2"));
+    write();
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(kRegIoFailed, hive->Flush());
+    const std::string message = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, message.find("another program changed it")) << message;
+    EXPECT_EQ(appended, dir_.Read("registry.reg"));
+    EXPECT_EQ(std::set<std::string>{"registry.reg"}, Listing());
+  }
+}
+
+// A writer half way through a rewrite, between two writes, still holds the
+// file open for writing: what the run read may be half a file.
+TEST_F(HiveRegistryTest, FileOpenForWritingElsewhereIsNotReplaced) {
+  dir_.Write("registry.reg", kHive);
+  ScopedFd writer(open(File().c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+  ASSERT_TRUE(writer.valid());
+  std::unique_ptr<Registry> hive = Hive();
+  ASSERT_EQ(kRegSuccess, hive->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P2"));
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(kRegIoFailed, hive->Flush());
+  const std::string message = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, message.find("has it open for writing")) << message;
+  EXPECT_EQ(kHive, dir_.Read("registry.reg"));
+  writer.Reset();
+  hive = Hive();
+  ASSERT_EQ(kRegSuccess, hive->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P2"));
+  EXPECT_EQ(kRegSuccess, hive->Flush());
 }
 
 }  // namespace

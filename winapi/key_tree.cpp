@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
-#include <utility>
 
 #include "winapi/code_page.h"
 
 namespace {
 
 constexpr size_t kNameBlockSize = 64 * 1024;
+constexpr size_t kInitialIndexSlots = 64;
 
 // Calls `visit` with each name of `path` between backslashes, skipping empty
 // ones; stops early when `visit` returns a status other than 0.
@@ -51,13 +51,18 @@ bool KeyNameLess::operator()(std::string_view a, const KeyNode* b) const {
   return CompareKeyNames(a, b->name()) < 0;
 }
 
+bool ListingLess::operator()(const KeyNode* a, const KeyNode* b) const {
+  if (by_added) return a->added_ < b->added_;
+  return CompareKeyNames(a->name(), b->name()) < 0;
+}
+
 KeyTree::KeyTree() { nodes_.emplace_back(); }
 
 KeyTree::~KeyTree() = default;
 
 bool KeyTree::UseAddedOrder() {
-  if (key_count_ != 0 || root()->child_count() != 0) return false;
-  added_order_ = true;
+  if (added_count_ != 0) return false;
+  listing_.by_added = true;
   return true;
 }
 
@@ -70,20 +75,15 @@ KeyNode* KeyTree::AddChild(KeyNode* parent, std::string_view name) {
   if (parent->deleted_ || !IsValidName(name)) return nullptr;
   if (KeyNode* existing = FindChild(parent, name)) return existing;
   KeyNode* child = NewChild(parent, name);
-  auto placed = parent->children_->by_name.insert(child).first;
-  KeyNode* previous = parent->children_->last;
-  if (!added_order_) {
-    previous = placed == parent->children_->by_name.begin() ? nullptr : *std::prev(placed);
-  }
-  LinkAfter(parent, previous, child);
+  child->hash_ = HashOf(parent, name);
+  IndexInsert(child);
   return child;
 }
 
 KeyNode* KeyTree::AddUnmatchableChild(KeyNode* parent, std::string_view shown_name) {
-  if (!added_order_ || parent->deleted_ || !IsValidName(shown_name)) return nullptr;
+  if (!listing_.by_added || parent->deleted_ || !IsValidName(shown_name)) return nullptr;
   KeyNode* child = NewChild(parent, shown_name);
   child->matchable_ = false;
-  LinkAfter(parent, parent->children_->last, child);
   return child;
 }
 
@@ -93,28 +93,18 @@ KeyNode* KeyTree::NewChild(KeyNode* parent, std::string_view name) {
   child->name_ = StoreName(name);
   child->length_ = static_cast<uint16_t>(name.size());
   child->parent_ = parent;
-  if (!parent->children_) parent->children_ = std::make_unique<KeyNode::Children>();
+  child->added_ = added_count_++;
+  if (!parent->children_) parent->children_ = std::make_unique<KeyNode::Children>(listing_);
+  // Once a key's subkeys are in order they stay so: it is being enumerated.
+  KeyNode::Children& children = *parent->children_;
+  if (children.ordered.empty()) {
+    children.unordered.push_back(child);
+  } else {
+    children.ordered.insert(children.ordered.end(), child);  // the place when by added
+  }
   ++key_count_;
   ++generation_;
   return child;
-}
-
-void KeyTree::LinkAfter(KeyNode* parent, KeyNode* previous, KeyNode* child) {
-  KeyNode::Children& children = *parent->children_;
-  KeyNode* next = previous != nullptr ? previous->next_ : children.first;
-  child->previous_ = previous;
-  child->next_ = next;
-  (previous != nullptr ? previous->next_ : children.first) = child;
-  (next != nullptr ? next->previous_ : children.last) = child;
-  ++children.count;
-}
-
-void KeyTree::Unlink(KeyNode* child) {
-  KeyNode::Children& children = *child->parent_->children_;
-  (child->previous_ != nullptr ? child->previous_->next_ : children.first) = child->next_;
-  (child->next_ != nullptr ? child->next_->previous_ : children.last) = child->previous_;
-  child->previous_ = child->next_ = nullptr;
-  --children.count;
 }
 
 KeyNode* KeyTree::AddPath(std::string_view path) {
@@ -167,21 +157,30 @@ RegStatus KeyTree::EnumName(const KeyNode* key, uint32_t index, char* name,
 }
 
 KeyNode* KeyTree::FindChild(const KeyNode* parent, std::string_view name) const {
-  if (!parent->children_) return nullptr;
-  auto found = parent->children_->by_name.find(name);
-  return found != parent->children_->by_name.end() ? *found : nullptr;
+  if (!parent->children_ || index_.empty()) return nullptr;
+  const uint32_t hash = HashOf(parent, name);
+  const size_t mask = index_.size() - 1;
+  for (size_t slot = hash & mask; KeyNode* node = index_[slot].node; slot = (slot + 1) & mask) {
+    if (index_[slot].hash == hash && node->parent_ == parent &&
+        CompareKeyNames(node->name(), name) == 0) {
+      return node;
+    }
+  }
+  return nullptr;
 }
 
 KeyNode* KeyTree::ChildAt(const KeyNode* parent, uint32_t index) const {
   if (index >= parent->child_count()) return nullptr;
+  const KeyNode::ChildSet& ordered = Ordered(parent);
   if (cursor_.parent != parent || cursor_.generation != generation_ || cursor_.index > index) {
     cursor_.parent = parent;
     cursor_.index = 0;
-    cursor_.position = parent->children_->first;
+    cursor_.position = ordered.begin();
     cursor_.generation = generation_;
   }
-  for (; cursor_.index < index; ++cursor_.index) cursor_.position = cursor_.position->next_;
-  return cursor_.position;
+  std::advance(cursor_.position, index - cursor_.index);
+  cursor_.index = index;
+  return *cursor_.position;
 }
 
 std::string KeyTree::PathOf(const KeyNode* key) const {
@@ -205,12 +204,13 @@ std::vector<std::string> KeyTree::ListPaths() const {
     auto [node, path] = std::move(pending.back());
     pending.pop_back();
     if (node != root()) paths.push_back(path);
-    if (!node->children_) continue;
+    if (node->child_count() == 0) continue;
     // Pushed in reverse so that the first subkey is visited first.
-    for (KeyNode* child = node->children_->last; child != nullptr; child = child->previous_) {
+    const KeyNode::ChildSet& children = Ordered(node);
+    for (auto child = children.rbegin(); child != children.rend(); ++child) {
       std::string child_path = path.empty() ? std::string() : path + '\\';
-      child_path += child->name();
-      pending.emplace_back(child, std::move(child_path));
+      child_path += (*child)->name();
+      pending.emplace_back(*child, std::move(child_path));
     }
   }
   return paths;
@@ -239,11 +239,79 @@ const char* KeyTree::StoreName(std::string_view name) {
 }
 
 void KeyTree::Remove(KeyNode* key) {
-  if (key->matchable_) key->parent_->children_->by_name.erase(key);
-  Unlink(key);
+  KeyNode::Children& siblings = *key->parent_->children_;
+  if (!siblings.unordered.empty()) (void)Ordered(key->parent_);  // where the erase can find it
+  siblings.ordered.erase(key);
+  if (key->matchable_) IndexErase(key);
   key->deleted_ = true;
   key->children_.reset();
   --key_count_;
   ++delete_count_;
   ++generation_;
+}
+
+const KeyNode::ChildSet& KeyTree::Ordered(const KeyNode* parent) const {
+  KeyNode::Children& children = *parent->children_;
+  if (!children.unordered.empty()) {
+    // Added in the listing order already when that is the added order.
+    if (!listing_.by_added) {
+      std::sort(children.unordered.begin(), children.unordered.end(), KeyNameLess());
+    }
+    for (KeyNode* child : children.unordered) children.ordered.insert(children.ordered.end(), child);
+    children.unordered = std::vector<KeyNode*>();
+    // The cursor may stand in the set that just grew.
+    cursor_ = EnumCursor();
+  }
+  return children.ordered;
+}
+
+uint32_t KeyTree::HashOf(const KeyNode* parent, std::string_view name) {
+  // FNV-1a over the parent's address and the folded name.
+  uint64_t hash = 0xCBF29CE484222325ull ^ (reinterpret_cast<uintptr_t>(parent) >> 4);
+  hash *= 0x100000001B3ull;
+  for (char byte : name) {
+    hash = (hash ^ FoldedAnsi(static_cast<unsigned char>(byte))) * 0x100000001B3ull;
+  }
+  return static_cast<uint32_t>(hash ^ (hash >> 32));
+}
+
+size_t KeyTree::SlotOf(const KeyNode* node) const {
+  const size_t mask = index_.size() - 1;
+  size_t slot = node->hash_ & mask;
+  while (index_[slot].node != node) slot = (slot + 1) & mask;
+  return slot;
+}
+
+void KeyTree::IndexInsert(KeyNode* node) {
+  if ((indexed_ + 1) * 2 > index_.size()) {
+    std::vector<IndexSlot> old(std::max(kInitialIndexSlots, index_.size() * 2));
+    old.swap(index_);
+    indexed_ = 0;
+    for (const IndexSlot& kept : old) {
+      if (kept.node != nullptr) IndexInsert(kept.node);
+    }
+  }
+  const size_t mask = index_.size() - 1;
+  size_t slot = node->hash_ & mask;
+  while (index_[slot].node != nullptr) slot = (slot + 1) & mask;
+  index_[slot] = IndexSlot{node, node->hash_};
+  ++indexed_;
+}
+
+void KeyTree::IndexErase(const KeyNode* node) {
+  // Backward-shift deletion: the entries after the freed slot that cannot be
+  // found past it any more move into it, so no probe meets a gap.
+  const size_t mask = index_.size() - 1;
+  size_t hole = SlotOf(node);
+  index_[hole] = IndexSlot();
+  --indexed_;
+  for (size_t next = (hole + 1) & mask; index_[next].node != nullptr; next = (next + 1) & mask) {
+    const size_t home = index_[next].hash & mask;
+    // Whether `home` lies cyclically in (hole, next]: then it stays.
+    const bool stays = hole <= next ? (home > hole && home <= next) : (home > hole || home <= next);
+    if (stays) continue;
+    index_[hole] = index_[next];
+    index_[next] = IndexSlot();
+    hole = next;
+  }
 }

@@ -3,10 +3,13 @@
 // uses: names matched without regard to case (the case of the first creation
 // is kept), subkeys listed in the platform's order, and the platform's rules
 // and status codes for key paths, deletes and deleted keys. Names are ANSI
-// (Windows-1252) byte strings. Built for about a million keys: each key holds
-// its subkeys in a set sorted by the folded name, for lookups, and in a list
-// in the order they are listed (the platform's order, or for a tree loaded
-// from a binary hive, the hive's own stored order).
+// (Windows-1252) byte strings. Built for millions of keys, added in any
+// order: keys are found by name through one hash index of the tree, and a
+// key's subkeys are put in order only when they are first enumerated or
+// lose one of them (so reading a file costs no ordered insert per key).
+// A tree loaded from a binary hive lists subkeys in the order they were
+// added instead (the hive's stored order), and may hold keys that are
+// listed but that no name finds.
 #ifndef BRINDLEX_WINAPI_KEY_TREE_H_
 #define BRINDLEX_WINAPI_KEY_TREE_H_
 
@@ -35,6 +38,13 @@ struct KeyNameLess {
   bool operator()(std::string_view a, const KeyNode* b) const;
 };
 
+// The listing order of a key's subkeys: the platform's name order, or the
+// order in which they were added.
+struct ListingLess {
+  bool by_added = false;
+  bool operator()(const KeyNode* a, const KeyNode* b) const;
+};
+
 // One key. Nodes are owned by their tree and stay valid as long as it lives,
 // deleted ones included, so a handle to a deleted key can still be asked.
 class KeyNode {
@@ -51,25 +61,29 @@ class KeyNode {
   // Whether a name can find this key: false for a key added with
   // AddUnmatchableChild.
   bool matchable() const { return matchable_; }
-  size_t child_count() const { return children_ ? children_->count : 0; }
+  size_t child_count() const { return children_ ? children_->size() : 0; }
 
  private:
   friend class KeyTree;
-  using ChildSet = std::set<KeyNode*, KeyNameLess>;
+  friend struct ListingLess;
+  using ChildSet = std::set<KeyNode*, ListingLess>;
+
+  // Subkeys added since they were last put in order (in the order they were
+  // added), and those in order.
   struct Children {
-    ChildSet by_name;  // the matchable subkeys
-    KeyNode* first = nullptr;  // every subkey, in the listing order
-    KeyNode* last = nullptr;
-    size_t count = 0;
+    explicit Children(ListingLess order) : ordered(order) {}
+    std::vector<KeyNode*> unordered;
+    ChildSet ordered;
+    size_t size() const { return unordered.size() + ordered.size(); }
   };
 
   const char* name_ = "";
   uint16_t length_ = 0;
   bool deleted_ = false;
   bool matchable_ = true;
+  uint32_t hash_ = 0;  // of the parent and the folded name, for the tree's index
   KeyNode* parent_ = nullptr;
-  KeyNode* previous_ = nullptr;  // siblings in the listing order
-  KeyNode* next_ = nullptr;
+  uint64_t added_ = 0;  // the tree's count of keys when this one was added
   std::unique_ptr<Children> children_;  // created with the first subkey
 };
 
@@ -99,7 +113,7 @@ class KeyTree {
   // (it lists them in the order the hive stores them). Returns false, and
   // changes nothing, once the tree holds a key.
   bool UseAddedOrder();
-  bool uses_added_order() const { return added_order_; }
+  bool uses_added_order() const { return listing_.by_added; }
 
   // The subkey of `parent` named `name` without regard to case; created with
   // that spelling when there is none. Returns null, creating nothing, when
@@ -170,27 +184,42 @@ class KeyTree {
   struct EnumCursor {
     const KeyNode* parent = nullptr;
     uint32_t index = 0;
-    KeyNode* position = nullptr;
+    KeyNode::ChildSet::const_iterator position;
     uint64_t generation = 0;
   };
 
   RegStatus Walk(KeyNode* from, std::string_view path, KeyNode** key) const;
   static bool IsValidName(std::string_view name);
+  // A new subkey of `parent`, put into its listing but not into the index.
   KeyNode* NewChild(KeyNode* parent, std::string_view name);
-  // Puts `child` into the listing of `parent` right after `previous` (first
-  // when null).
-  static void LinkAfter(KeyNode* parent, KeyNode* previous, KeyNode* child);
-  static void Unlink(KeyNode* child);
   const char* StoreName(std::string_view name);
   void Remove(KeyNode* key);
+  // The subkeys of `parent` in the platform's order (`parent` has some).
+  const KeyNode::ChildSet& Ordered(const KeyNode* parent) const;
+
+  // The index: every existing key but the root, by parent and folded name,
+  // in an open-addressing table (linear probing, at most half full). A slot
+  // holds the key's hash beside it, so that a probe past other keys does
+  // not have to read them.
+  struct IndexSlot {
+    KeyNode* node = nullptr;  // null: free
+    uint32_t hash = 0;
+  };
+  static uint32_t HashOf(const KeyNode* parent, std::string_view name);
+  size_t SlotOf(const KeyNode* node) const;
+  void IndexInsert(KeyNode* node);
+  void IndexErase(const KeyNode* node);
 
   std::deque<KeyNode> nodes_;  // stable addresses; the root first
+  std::vector<IndexSlot> index_;  // a power of two of slots
+  size_t indexed_ = 0;
   std::vector<std::unique_ptr<char[]>> name_blocks_;
   size_t name_block_used_ = 0;
   size_t key_count_ = 0;
   uint64_t delete_count_ = 0;
   uint64_t generation_ = 0;  // changes with every insert and delete
-  bool added_order_ = false;
+  uint64_t added_count_ = 0;  // keys ever added
+  ListingLess listing_;
   mutable EnumCursor cursor_;
 };
 

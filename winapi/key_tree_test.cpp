@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -157,6 +158,81 @@ TEST(KeyTreeScale, ManySiblingsAreAddedFoundAndDeletedFromTheFront) {
     ASSERT_EQ(kRegSuccess, tree.Delete(parent, name));
   }
   EXPECT_EQ(0u, parent->child_count());
+}
+
+// A hive's stored order survives the listing that orders a key's subkeys
+// midway through the load, and unmatchable keys keep their place in it.
+TEST(KeyTreeScale, AddedOrderHoldsForManySiblingsListedWhileTheyAreAdded) {
+  KeyTree tree;
+  ASSERT_TRUE(tree.UseAddedOrder());
+  KeyNode* parent = tree.AddPath("Installer\\Patches");
+  constexpr int kCount = 100000;
+  std::vector<std::string> expected;
+  for (int index = 0; index < kCount; ++index) {
+    // Names descending, so that the name order would list them backwards.
+    std::string name = "Patch" + std::to_string(kCount - index);
+    ASSERT_NE(nullptr, index % 1000 == 7 ? tree.AddUnmatchableChild(parent, name)
+                                         : tree.AddChild(parent, name));
+    expected.push_back(name);
+    if (index == kCount / 2) {
+      ASSERT_EQ(expected.front(), tree.ChildAt(parent, 0)->name());
+    }
+  }
+  EXPECT_EQ(expected, Names(tree, parent));
+  char name[260];
+  for (const std::string& next : expected) {
+    uint32_t capacity = sizeof name;
+    ASSERT_EQ(kRegSuccess, tree.EnumName(parent, 0, name, &capacity));
+    ASSERT_EQ(next, name);
+    if (!tree.ChildAt(parent, 0)->matchable()) break;
+    ASSERT_EQ(kRegSuccess, tree.Delete(parent, name));
+  }
+  EXPECT_EQ(kCount - 7u, parent->child_count());
+  EXPECT_EQ(kRegFileNotFound, tree.Delete(parent, expected[7].c_str()));
+}
+
+// Keys added in random order under a few parents, deleted and added again
+// in turns, against a plain model: every key stays findable by any case of
+// its name, a deleted one is gone, and each parent lists its subkeys in
+// order, whether or not it was listed before.
+TEST(KeyTreeScale, RandomAddsAndDeletesKeepEveryKeyFindableAndInOrder) {
+  KeyTree tree;
+  std::vector<KeyNode*> parents = {tree.AddPath("A"), tree.AddPath("B"), tree.AddPath("D\\C")};
+  std::vector<std::vector<std::string>> model(parents.size());
+  std::mt19937 random(5);
+  const auto name_of = [](unsigned n) { return "Key" + std::to_string(n % 7919) + "x"; };
+  for (int round = 0; round < 4; ++round) {
+    for (int i = 0; i < 6000; ++i) {
+      const size_t p = random() % parents.size();
+      const std::string name = name_of(static_cast<unsigned>(random()));
+      ASSERT_NE(nullptr, tree.AddChild(parents[p], name));
+      if (std::find(model[p].begin(), model[p].end(), name) == model[p].end()) {
+        model[p].push_back(name);
+      }
+    }
+    for (size_t p = 0; p < parents.size(); ++p) {
+      std::shuffle(model[p].begin(), model[p].end(), random);
+      const size_t keep = model[p].size() / 2;
+      for (size_t i = keep; i < model[p].size(); ++i) {
+        ASSERT_EQ(kRegSuccess, tree.Delete(parents[p], model[p][i].c_str()));
+        EXPECT_EQ(nullptr, tree.FindChild(parents[p], model[p][i]));
+      }
+      model[p].resize(keep);
+      for (const std::string& name : model[p]) {
+        std::string upper = name;
+        std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+        ASSERT_NE(nullptr, tree.FindChild(parents[p], upper)) << name;
+      }
+      std::vector<std::string> expected = model[p];
+      std::sort(expected.begin(), expected.end(), [](const std::string& a, const std::string& b) {
+        return CompareKeyNames(a, b) < 0;
+      });
+      if (round % 2 == 0) {
+        EXPECT_EQ(expected, Names(tree, parents[p]));
+      }
+    }
+  }
+  EXPECT_EQ(4 + model[0].size() + model[1].size() + model[2].size(), tree.key_count());
 }
 
 }  // namespace

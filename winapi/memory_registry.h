@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <unordered_map>
 
-#include "winapi/key_tree.h"
 #include "registry/registry.h"
+#include "winapi/key_tree.h"
 
 class MemoryRegistry : public Registry {
  public:

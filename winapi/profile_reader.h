@@ -26,7 +26,10 @@
 #ifndef BRINDLEX_WINAPI_PROFILE_READER_H_
 #define BRINDLEX_WINAPI_PROFILE_READER_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <map>
+#include <string>
 #include <string_view>
 
 // GetPrivateProfileStringA(section, key, fallback, buffer, size) for a
@@ -47,6 +50,31 @@
 // writes nothing and returns 0.
 uint32_t ReadProfileString(std::string_view file, const char* section, const char* key,
                            const char* fallback, char* buffer, uint32_t size);
+
+// A profile file held for any number of lookups: decoded once (a file
+// without a byte-order mark is searched in its own bytes), and the start of
+// each section once found remembered, so that a lookup costs a pass over
+// its section only.
+class ProfileText {
+ public:
+  // `file`: the file's bytes.
+  explicit ProfileText(std::string file);
+  ProfileText(const ProfileText&) = delete;
+  ProfileText& operator=(const ProfileText&) = delete;
+
+  // ReadProfileString(file, section, key, fallback, buffer, size), with the
+  // same preconditions and result.
+  uint32_t ReadString(const char* section, const char* key, const char* fallback, char* buffer,
+                      uint32_t size) const;
+
+ private:
+  bool is_ansi_ = false;
+  std::string bytes_;      // an ANSI file's bytes
+  std::u16string units_;   // a marked file's decoded text
+  // Where each section looked up so far starts, by its name folded to lower
+  // case (npos: no such section).
+  mutable std::map<std::string, size_t> section_starts_;
+};
 
 // What GetPrivateProfileStringA gives when the file exists but cannot be
 // read as a profile (a directory, a file without read permission, a path

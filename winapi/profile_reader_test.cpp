@@ -1,9 +1,11 @@
 #include "winapi/profile_reader.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "winapi/code_page.h"
 
 namespace {
 
@@ -210,6 +212,37 @@ TEST(ProfileReaderEncodings, ByteOrderMarksChooseTheDecoding) {
       {kUp + "\xEF\xBB\xBFK=AB", "Upgrade", "K", "DEF"},
       {"\xEF\xBB\r\n[Upgrade]\r\nK=AB", "Upgrade", "K", "AB"},
   });
+}
+
+// A file without a byte-order mark is searched in its bytes: every byte
+// must behave as the character it decodes to.
+TEST(ProfileReaderEncodings, AnsiFileReadsAsItsDecodedText) {
+  for (int code = 1; code < 256; ++code) {
+    const char byte = static_cast<char>(code);
+    const std::string b(1, byte);
+    const std::string ansi = "[S" + b + "]\r\nK" + b + "=" + b + "v" + b + "\r\nL=" + b + "\r\n";
+    std::u16string units;
+    for (char c : ansi) units += AnsiToUtf16(static_cast<unsigned char>(c));
+    const std::string utf16 = Utf16(units);
+    for (const auto& [section, key] : {std::pair{"S" + b, "K" + b}, {"s" + b, "k" + b},
+                                        {"S" + b, std::string("L")}, {"S", "K"}}) {
+      EXPECT_EQ(Read(ansi, section, key), Read(utf16, section, key)) << "byte " << code;
+    }
+  }
+}
+
+// A held profile answers lookups in any order as a fresh reading does.
+TEST(ProfileReaderHeld, EachLookupGivesWhatAFreshReadingGives) {
+  const std::string file = "K=0\r\n[A]\r\nK=1\r\n[B]\r\nK=2\r\nL=3\r\n[a]\r\nK=4\r\n[ b ]x\r\nM=5";
+  const ProfileText text(file);
+  const std::pair<const char*, const char*> lookups[] = {
+      {"B", "L"}, {"A", "K"}, {"a", "K"}, {"b", "M"}, {"", "K"}, {"C", "K"},
+      {"C", "K"}, {"B", "K"}, {" B", "L"}, {"B", "M"}, {"A", "L"}, {"", "L"}};
+  for (const auto& [section, key] : lookups) {
+    char held[16];
+    text.ReadString(section, key, "DEF", held, sizeof held);
+    EXPECT_EQ(held, Read(file, section, key)) << section << "/" << key;
+  }
 }
 
 TEST(ProfileReaderBuffer, ValueIsCutToSizeMinusOne) {

@@ -14,6 +14,7 @@ foreach(tool gcc-posix g++-posix windres)
   endif()
 endforeach()
 
+# The program is C++ alone; GoogleTest's own project also enables C.
 set(CMAKE_C_COMPILER ${BRINDLEX_MINGW_gcc})
 set(CMAKE_CXX_COMPILER ${BRINDLEX_MINGW_g++})
 set(CMAKE_RC_COMPILER ${BRINDLEX_MINGW_windres})
@@ -22,3 +23,5 @@ set(CMAKE_FIND_ROOT_PATH /usr/${BRINDLEX_MINGW_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Packages too: the host's own (GoogleTest's, say) are for Linux programs.
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

@@ -1,27 +1,28 @@
 #!/usr/bin/env python3
-"""Times whole runs of the POSIX program on large hives: for each size, a
-run of `brindlex -p:setup.inf` that deletes a product's Patches key and a
-patch tree of a tenth of the hive's keys, next to a durable copy of the same
-file (read it whole into memory, write a copy, fsync: the floor for any
-design that loads and rewrites the file), and the same run with the log on
-(-l). Reports every run's seconds, the ratios, peak memory against the
-file's size and how time grows with the size, and checks them against the
-goals:
-  run <= 3x the durable copy, peak memory <= 2x the file, growth <= n log n.
-For reference it also times a streaming copy (1 MB at a time, then fsync),
-which holds only a small buffer and is faster than the durable copy on
-machines where the kernel copies into and out of large buffers slowly.
+"""Times whole runs of the POSIX program on large hives: for each size and
+key order (sorted as `reg export` writes them, and random), a run of
+`brindlex -p:setup.inf` that deletes a product's Patches key and a patch
+tree of a tenth of the hive's keys, next to a streaming durable copy of the
+same file (read 1 MB at a time, write it, fsync: what any design that reads
+and rewrites the file must pay), and the same run with the log on (-l).
+Reports every run's seconds, run / copy, peak memory against the file's
+size and how time grows with the size, and checks them against the goals:
+  run <= 3x the streaming copy, peak memory <= 1.5x the file,
+  time growth <= n log n (from the smallest size to the largest).
+For reference it also times a copy that reads the whole file into one
+buffer first (slower than the streaming copy where the kernel copies into
+fresh large buffers slowly).
 
 Peak memory is the program's high-water mark of resident memory (ru_maxrss).
 Linux carries the high-water mark of the process that starts a program into
 that figure, so the program is started through GNU time (/usr/bin/time, the
 Debian package "time") when there is one, and this script never holds a hive
-in memory itself: hives are made by make_hive.py, and durable copies made,
-in processes of their own. The floor it reports (the same figure for
-/bin/true) shows what is left of the starter's share.
+in memory itself: hives are made by brindlex_make_hive (see make_hive.py)
+and whole-buffer copies made in processes of their own. The floor it reports
+(the same figure for /bin/true) shows what is left of the starter's share.
 
 Usage: hive_perf.py BRINDLEX [--sizes 250000,500000,1000000] [--runs 3]
-                    [--work DIR]
+                    [--orders sorted,random] [--no-log] [--work DIR]
 Exits with status 1 when a goal is missed."""
 
 import argparse
@@ -33,26 +34,28 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import make_hive as hive_maker  # noqa: E402
+
 CHUNK = 1 << 20
 
 GOAL_RUN_OVER_COPY = 3.0
-GOAL_PEAK_OVER_FILE = 2.0
+GOAL_PEAK_OVER_FILE = 1.5
 
 GNU_TIME = "/usr/bin/time" if os.access("/usr/bin/time", os.X_OK) else None
 
 
-def make_hive(work, keys):
+def make_hive(work, keys, order, tool):
     """Writes hive.reg and setup.inf in `work`; returns the number of keys."""
-    out = subprocess.run(
-        [sys.executable, os.path.join(HERE, "make_hive.py"), os.path.join(work, "hive.reg"),
-         os.path.join(work, "setup.inf"), "--keys", str(keys), "--tree", str(keys // 10)],
-        check=True, stdout=subprocess.PIPE, text=True).stdout
-    return int(out.split()[0])
+    count, _ = hive_maker.make_hive(os.path.join(work, "hive.reg"), keys, tree=keys // 10,
+                                    order=order, setup=os.path.join(work, "setup.inf"),
+                                    tool=tool)
+    return count
 
 
-# Run in a process of its own: reads SOURCE whole, writes it to TARGET,
-# fsyncs it and prints the seconds that took.
-DURABLE_COPY = """
+# Run in a process of its own: reads SOURCE whole into one buffer, writes it
+# to TARGET, fsyncs it and prints the seconds that took.
+WHOLE_COPY = """
 import os, sys, time
 start = time.monotonic()
 with open(sys.argv[1], "rb") as source:
@@ -65,9 +68,9 @@ print(time.monotonic() - start)
 """
 
 
-def durable_copy(source, target):
+def whole_buffer_copy(source, target):
     """Seconds to read `source` whole, write it to `target` and fsync it."""
-    out = subprocess.run([sys.executable, "-c", DURABLE_COPY, source, target], check=True,
+    out = subprocess.run([sys.executable, "-c", WHOLE_COPY, source, target], check=True,
                          stdout=subprocess.PIPE, text=True).stdout
     return float(out)
 
@@ -85,25 +88,30 @@ def copy_file(source, target, sync):
 
 
 def streaming_copy(source, target):
+    """Seconds to copy `source` to `target` 1 MB at a time and fsync it."""
     start = time.monotonic()
     copy_file(source, target, sync=True)
     return time.monotonic() - start
 
 
 def timed_run(argv, cwd):
-    """Seconds and peak resident memory (bytes) of one run of `argv`. Started
-    through GNU time where there is one: its own small high-water mark is
-    all the program inherits."""
-    with tempfile.NamedTemporaryFile("r") as peak_file:
-        wrapper = [GNU_TIME, "-f", "%M", "-o", peak_file.name] if GNU_TIME else []
+    """Seconds, peak resident memory (bytes) and CPU seconds (user and
+    system) of one run of `argv`. Started through GNU time where there is
+    one: its own small high-water mark is all the program inherits."""
+    with tempfile.NamedTemporaryFile("r") as report:
+        wrapper = [GNU_TIME, "-f", "%M %U %S", "-o", report.name] if GNU_TIME else []
         start = time.monotonic()
         process = subprocess.Popen(wrapper + argv, cwd=cwd, stdout=subprocess.DEVNULL)
         _, status, usage = os.wait4(process.pid, 0)
         elapsed = time.monotonic() - start
         if status != 0:
             raise RuntimeError(f"{argv} ended with status {status}")
-        peak_kb = int(peak_file.read().split()[-1]) if GNU_TIME else usage.ru_maxrss
-    return elapsed, peak_kb * 1024
+        if GNU_TIME:
+            peak_kb, user, system = report.read().split()[-3:]
+            peak_kb, cpu = int(peak_kb), float(user) + float(system)
+        else:
+            peak_kb, cpu = usage.ru_maxrss, usage.ru_utime + usage.ru_stime
+    return elapsed, peak_kb * 1024, cpu
 
 
 def check_run(work, hive_size, logged):
@@ -118,30 +126,33 @@ def check_run(work, hive_size, logged):
 
 
 def program_runs(program, work, hive, extra, runs):
-    """(seconds, peak bytes, log bytes) of each run, each on a fresh copy."""
+    """(seconds, peak bytes, log bytes, CPU seconds) of each run, each on a
+    fresh copy."""
     results = []
     log = os.path.join(work, "Brindlex.log")
     for _ in range(runs):
         copy_file(hive, os.path.join(work, "registry.reg"), sync=False)
         if os.path.exists(log):
             os.remove(log)
-        seconds, peak = timed_run([program, "-p:setup.inf"] + extra, work)
+        seconds, peak, cpu = timed_run([program, "-p:setup.inf"] + extra, work)
         check_run(work, os.path.getsize(hive), bool(extra))
-        results.append((seconds, peak, os.path.getsize(log) if extra else 0))
+        results.append((seconds, peak, os.path.getsize(log) if extra else 0, cpu))
     return results
 
 
-def measure(program, work, keys, runs):
-    keys = make_hive(work, keys)
+def measure(program, work, keys, order, runs, logged, tool):
+    keys = make_hive(work, keys, order, tool)
     hive = os.path.join(work, "hive.reg")
     copy = os.path.join(work, "copy.reg")
-    copies = [durable_copy(hive, copy) for _ in range(runs)]
-    streams = [streaming_copy(hive, copy) for _ in range(runs)]
+    streams, wholes = [], []
+    for _ in range(runs):  # interleaved, so that both see the same machine
+        streams.append(streaming_copy(hive, copy))
+        wholes.append(whole_buffer_copy(hive, copy))
     os.remove(copy)
-    result = {"keys": keys, "tree": keys // 10, "bytes": os.path.getsize(hive), "copy": copies,
-              "stream": streams,
+    result = {"keys": keys, "order": order, "tree": keys // 10, "bytes": os.path.getsize(hive),
+              "stream": streams, "whole": wholes,
               "run": program_runs(program, work, hive, [], runs),
-              "run -l": program_runs(program, work, hive, ["-l"], runs)}
+              "run -l": program_runs(program, work, hive, ["-l"], runs) if logged else []}
     for name in ("hive.reg", "registry.reg", "Brindlex.log", "setup.inf"):
         path = os.path.join(work, name)
         if os.path.exists(path):
@@ -158,35 +169,36 @@ def seconds_list(values):
 
 
 def report_runs(results):
-    print("Per run (seconds; each configuration run on a fresh copy of the hive):\n")
-    print("| keys | file MB | durable copy | streaming copy | run | run -l |")
-    print("|---:|---:|---|---|---|---|")
+    print("Per run (seconds; each run on a fresh copy of the hive):\n")
+    print("| keys | order | file MB | streaming copy | whole-buffer copy | run | run -l |")
+    print("|---:|---|---:|---|---|---|---|")
     for r in results:
-        print(f"| {r['keys']:,} | {r['bytes'] / 1e6:.0f} | {seconds_list(r['copy'])} | "
-              f"{seconds_list(r['stream'])} | "
+        print(f"| {r['keys']:,} | {r['order']} | {r['bytes'] / 1e6:.0f} | "
+              f"{seconds_list(r['stream'])} | {seconds_list(r['whole'])} | "
               f"{seconds_list(run[0] for run in r['run'])} | "
               f"{seconds_list(run[0] for run in r['run -l'])} |")
 
 
 def report_summary(results):
     print("\nBest of the runs:\n")
-    print("| keys | file MB | durable copy s | run s | run / copy | run / streaming copy "
-          "| peak MB | peak / file | run -l s | -l extra s | -l per deleted key | log MB |")
-    print("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+    print("| keys | order | file MB | streaming copy s | run s | run / copy | run CPU s "
+          "| peak MB | peak / file | run -l s | -l per deleted key |")
+    print("|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
     for r in results:
-        copy, run, logged = min(r["copy"]), best(r["run"]), best(r["run -l"])
-        peak = max(p for _, p, _ in r["run"])
-        extra = logged - run
-        print(f"| {r['keys']:,} | {r['bytes'] / 1e6:.0f} | {copy:.2f} | {run:.2f} | "
-              f"{run / copy:.2f} | {run / min(r['stream']):.2f} | {peak / 1e6:.0f} | "
-              f"{peak / r['bytes']:.2f} | {logged:.2f} | "
-              f"{extra:.2f} | {extra / r['tree'] * 1e6:.1f} us | "
-              f"{r['run -l'][0][2] / 1e6:.0f} |")
+        copy, run = min(r["stream"]), best(r["run"])
+        peak = max(run[1] for run in r["run"])
+        logged = f"{best(r['run -l']):.2f}" if r["run -l"] else "-"
+        per_key = (f"{(best(r['run -l']) - run) / r['tree'] * 1e6:.1f} us" if r["run -l"]
+                   else "-")
+        print(f"| {r['keys']:,} | {r['order']} | {r['bytes'] / 1e6:.0f} | {copy:.2f} | "
+              f"{run:.2f} | {run / copy:.2f} | {min(one[3] for one in r['run']):.2f} | "
+              f"{peak / 1e6:.0f} | {peak / r['bytes']:.2f} | "
+              f"{logged} | {per_key} |")
 
 
 def growth(results):
     """(time growth, key growth, n log n growth) from the smallest size to
-    the largest."""
+    the largest of `results` (one order)."""
     first, last = results[0], results[-1]
     n0, n1 = first["keys"], last["keys"]
     return best(last["run"]) / best(first["run"]), n1 / n0, (n1 * math.log(n1)) / (n0 * math.log(n0))
@@ -195,17 +207,24 @@ def growth(results):
 def check_goals(results, floor):
     missed = []
     for r in results:
-        ratio = best(r["run"]) / min(r["copy"])
+        ratio = best(r["run"]) / min(r["stream"])
         if ratio > GOAL_RUN_OVER_COPY:
-            missed.append(f"{r['keys']:,} keys: run is {ratio:.2f}x the durable copy")
-        peak = max(p for _, p, _ in r["run"]) / r["bytes"]
+            missed.append(f"{r['keys']:,} keys, {r['order']}: run is {ratio:.2f}x the "
+                          "streaming copy")
+        peak = max(run[1] for run in r["run"]) / r["bytes"]
         if peak > GOAL_PEAK_OVER_FILE:
-            missed.append(f"{r['keys']:,} keys: peak memory is {peak:.2f}x the file")
-    time_growth, key_growth, nlogn = growth(results)
-    print(f"\ntime grew {time_growth:.2f}x for {key_growth:.2f}x the keys "
-          f"(n log n: {nlogn:.2f}x)")
-    if len(results) > 1 and time_growth > nlogn:
-        missed.append(f"time grew faster than n log n ({time_growth:.2f}x > {nlogn:.2f}x)")
+            missed.append(f"{r['keys']:,} keys, {r['order']}: peak memory is {peak:.2f}x the file")
+    print()
+    for order in dict.fromkeys(r["order"] for r in results):
+        group = [r for r in results if r["order"] == order]
+        if len(group) < 2:
+            continue
+        time_growth, key_growth, nlogn = growth(group)
+        print(f"{order}: time grew {time_growth:.2f}x for {key_growth:.2f}x the keys "
+              f"(n log n: {nlogn:.2f}x)")
+        if time_growth > nlogn:
+            missed.append(f"{order}: time grew faster than n log n "
+                          f"({time_growth:.2f}x > {nlogn:.2f}x)")
     print(f"peak memory floor (/bin/true started the same way): {floor / 1e6:.1f} MB"
           + ("" if GNU_TIME else " (no /usr/bin/time: peaks include this script's own)"))
     for miss in missed:
@@ -219,13 +238,18 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("program")
     parser.add_argument("--sizes", default="250000,500000,1000000")
+    parser.add_argument("--orders", default="sorted,random")
     parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--no-log", action="store_true", help="skip the runs with -l")
+    parser.add_argument("--make-hive", help="the hive generator (default: beside PROGRAM)")
     parser.add_argument("--work", help="folder for the hives (default: a temporary one)")
     args = parser.parse_args()
     program = os.path.abspath(args.program)
+    tool = args.make_hive or hive_maker.find_tool(program)
     with tempfile.TemporaryDirectory(dir=args.work) as work:
         floor = timed_run(["/bin/true"], work)[1]
-        results = [measure(program, work, int(n), args.runs) for n in args.sizes.split(",")]
+        results = [measure(program, work, int(n), order, args.runs, not args.no_log, tool)
+                   for order in args.orders.split(",") for n in args.sizes.split(",")]
     report_runs(results)
     report_summary(results)
     sys.exit(0 if check_goals(results, floor) else 1)

@@ -23,14 +23,13 @@ To explain the difference it also times each program with nothing to delete
 (the program with a product that is not there, reg.exe querying a missing
 key) and the program with its log on (-l).
 
-Usage: wine_delete_perf.py [--exe build/win64/Brindlex.exe] [--keys 10000]
+Usage: wine_delete_perf.py [--exe build/win64/Brindlex.exe] [--keys 10000] [--make-hive TOOL]
                            [--rounds 5] [--prefix DIR]
 Exits with status 1 when the program, on the unmanaged display, is slower
 than 1.5x reg delete (medians)."""
 
 import argparse
 import os
-import random
 import statistics
 import subprocess
 import sys
@@ -42,29 +41,20 @@ ROOT_DIR = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(ROOT_DIR, "tests", "wine"))
 import make_hive  # noqa: E402
-from winehost import WINE, WineHost  # noqa: E402
+from winehost import WineHost, add_wine_argument  # noqa: E402
 
 GOAL_RATIO = 1.5
 INSTALLER = "HKEY_CLASSES_ROOT\\Installer"
 
 
-def write_inputs(work, keys):
+def write_inputs(work, keys, tool):
     """Writes tree.reg (the product and the patch tree) and setup.inf in
-    `work`. Returns (product, patch, the tree's deepest last key)."""
-    rng = random.Random(1)
-    product, patch = make_hive.guid(rng), make_hive.guid(rng)
-    blocks = [(make_hive.ROOT, []), (f"{make_hive.ROOT}\\Patches", []),
-              (f"{make_hive.ROOT}\\Products", [])]
-    blocks += make_hive.product_blocks(rng, product, [patch])
-    tree = make_hive.target_tree(rng, patch, keys)
-    blocks += tree
-    blocks.sort(key=lambda block: block[0].lower().split("\\"))
-    make_hive.write_hive(os.path.join(work, "tree.reg"), blocks)
-    with open(os.path.join(work, "setup.inf"), "w", newline="\r\n") as setup:
-        setup.write(f"[Upgrade]\nProductKey={product}\nPatchKey1={patch}\n")
-    with open(os.path.join(work, "missing.inf"), "w", newline="\r\n") as setup:
-        setup.write(f"[Upgrade]\nProductKey={'0' * 32}\nPatchKey1={patch}\n")
-    return product, patch, tree[-1][0], len(tree)
+    `work`. Returns (product, patch, the tree's deepest last key, keys)."""
+    _, targets = make_hive.make_hive(os.path.join(work, "tree.reg"), keys, tree=keys,
+                                     setup=os.path.join(work, "setup.inf"), tool=tool)
+    product, patch, last_key = targets[0]
+    make_hive.write_setup(os.path.join(work, "missing.inf"), "0" * 32, patch)
+    return product, patch, "HKEY_CLASSES_ROOT\\" + last_key, keys
 
 
 class Bench:
@@ -75,7 +65,7 @@ class Bench:
         self.last_key = last_key
 
     def exists(self, key):
-        return self.host.run([WINE, "reg", "query", key], check=False).returncode == 0
+        return self.host.run([self.host.wine, "reg", "query", key], check=False).returncode == 0
 
     def fresh_tree(self):
         self.host.reg_clear(INSTALLER)
@@ -101,14 +91,15 @@ class Bench:
         """"bare" or "unmanaged" (see the top of this file)."""
         key = "HKCU\\Software\\Wine\\X11 Driver"
         if display == "unmanaged":
-            self.host.run([WINE, "reg", "add", key, "/v", "Managed", "/d", "N", "/f"])
+            self.host.run([self.host.wine, "reg", "add", key, "/v", "Managed", "/d", "N", "/f"])
         else:
-            self.host.run([WINE, "reg", "delete", key, "/v", "Managed", "/f"], check=False)
+            self.host.run([self.host.wine, "reg", "delete", key, "/v", "Managed", "/f"],
+                          check=False)
 
     def program(self, display, *extra):
         self.set_display(display)
         self.fresh_tree()
-        seconds = self.timed([WINE, self.exe, "-p:setup.inf", *extra])
+        seconds = self.timed([self.host.wine, self.exe, "-p:setup.inf", *extra])
         self.check_deleted("Brindlex.exe", product_too=True)
         log = os.path.join(self.work, "Brindlex.log")
         if os.path.exists(log):
@@ -117,7 +108,7 @@ class Bench:
 
     def reg_delete(self):
         self.fresh_tree()
-        seconds = self.timed([WINE, "reg", "delete", self.patch_key, "/f"])
+        seconds = self.timed([self.host.wine, "reg", "delete", self.patch_key, "/f"])
         self.check_deleted("reg delete", product_too=False)
         return seconds
 
@@ -126,12 +117,12 @@ class Bench:
         the setup file, fails to open the product, shows its window and
         ends."""
         self.set_display(display)
-        return self.timed([WINE, self.exe, "-p:missing.inf"])
+        return self.timed([self.host.wine, self.exe, "-p:missing.inf"])
 
     def reg_idle(self):
         """reg.exe starting and failing to find a key."""
         start = time.monotonic()
-        self.host.run([WINE, "reg", "query", f"{INSTALLER}\\Missing"], check=False)
+        self.host.run([self.host.wine, "reg", "query", f"{INSTALLER}\\Missing"], check=False)
         return time.monotonic() - start
 
 
@@ -189,14 +180,17 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--exe", default=os.path.join(ROOT_DIR, "build", "win64", "Brindlex.exe"))
     parser.add_argument("--keys", type=int, default=10000)
+    parser.add_argument("--make-hive", help="the hive generator (default: the native build's)")
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--prefix", help="Wine prefix to use (default: a new temporary one)")
+    add_wine_argument(parser)
     args = parser.parse_args()
     exe = os.path.abspath(args.exe)
     with tempfile.TemporaryDirectory() as work:
-        product, patch, last_key, keys = write_inputs(work, args.keys)
+        product, patch, last_key, keys = write_inputs(
+            work, args.keys, args.make_hive or make_hive.find_tool())
         prefix = args.prefix or os.path.join(work, "prefix")
-        with WineHost(prefix) as host:
+        with WineHost(prefix, args.wine_kind or "win64") as host:
             bench = Bench(host, exe, work, product, patch, last_key)
             times = measure(bench, args.rounds)
             host.reg_clear(INSTALLER)

@@ -15,9 +15,10 @@ class NullRegistry : public Registry {
   }
   RegStatus DeleteKey(RegKey, const char*) override { return Count(kRegFileNotFound); }
   RegStatus CloseKey(RegKey) override { return Count(kRegInvalidHandle); }
-  RegStatus Flush() override { return kRegSuccess; }
+  RegStatus Flush() override { return flush_status; }
 
   int calls = 0;
+  RegStatus flush_status = kRegSuccess;  // what Flush returns
 
  private:
   RegStatus Count(RegStatus status) {

@@ -2,6 +2,7 @@
 values they hold, for comparing what remains in a registry after a run."""
 
 import codecs
+import re
 
 
 def decode(data):
@@ -14,23 +15,35 @@ def decode(data):
 
 def read_keys(data, root="HKEY_CLASSES_ROOT\\Installer"):
     """{key path: [value lines]} for `root` and the keys below it, in file
-    order. A section implies every key above it, as an import does."""
+    order. A section implies every key above it, as an import does. Lines
+    end in CR LF, LF or CR; a value ending in "\\" goes on on the next line
+    (a section line there included), also before the first section; a
+    section line with a blank after "[" or without "]" is passed over, and
+    what follows its last "]" too."""
     keys = {}
     current = None
-    pending = ""
-    for raw in decode(data).replace("\r\n", "\n").split("\n"):
-        line = pending + (raw.lstrip() if pending else raw)
-        pending = ""
-        if line.startswith("[") and line.rstrip().endswith("]"):
-            path = line.rstrip()[1:-1]
-            current = None
-            if path.lower() == root.lower() or path.lower().startswith(root.lower() + "\\"):
-                _add_with_parents(keys, path, root)
-                current = path
-        elif current is not None and line.rstrip().endswith("\\"):
+    pending = None
+    for raw in re.split(r"\r\n|\r|\n", decode(data)):
+        if pending is not None:
+            line = pending + raw.lstrip()
+            pending = None
+        else:
+            line = raw.lstrip(" \t")
+            if line.startswith("[") and line[1:2] not in (" ", "\t") and "]" in line:
+                path = line[1:line.rindex("]")]
+                current = None
+                if path.lower() == root.lower() or path.lower().startswith(root.lower() + "\\"):
+                    _add_with_parents(keys, path, root)
+                    current = path
+                continue
+            if not line.startswith(("\"", "@")):
+                continue
+        if line.rstrip().endswith("\\"):
             pending = line.rstrip()[:-1]  # a long value goes on on the next line
-        elif current is not None and line.strip() and not line.startswith(";"):
+        elif current is not None:
             keys[current].append(line.strip())
+    if pending is not None and current is not None:
+        keys[current].append(pending.strip())  # continued up to the end of the file
     return keys
 
 

@@ -40,7 +40,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "wine"))
 
 import hive_fixture  # noqa: E402
 import regfile  # noqa: E402
-from winehost import WINE, WineHost  # noqa: E402
+from winehost import TestedRecord, WineHost, add_wine_argument  # noqa: E402
 
 CASES = os.path.join(HERE, "cases")
 INSTALLER = "HKEY_CLASSES_ROOT\\Installer"
@@ -307,7 +307,8 @@ class WineRunner(Runner):
         return problems, after
 
     def run_program(self, case, work, command_line_file):
-        process = self.host.popen([WINE, self.launcher, self.exe, command_line_file], cwd=work)
+        process = self.host.popen([self.host.wine, self.launcher, self.exe, command_line_file],
+                                  cwd=work)
         problems = []
         deadline = time.monotonic() + RUN_TIMEOUT
         pressed = False
@@ -356,8 +357,9 @@ def run_case(runner, case, scratch, update):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--native", help="the POSIX program")
-    parser.add_argument("--wine", help="the 64-bit Windows program")
+    parser.add_argument("--wine", help="the Windows program (needs --wine-kind)")
     parser.add_argument("--launcher", help="tests' launch.exe (needed with --wine)")
+    add_wine_argument(parser)
     parser.add_argument("--prefix", help="the Wine prefix to use (made when missing)")
     parser.add_argument("--hive", help="the POSIX program, run on binary hives made from the "
                                        "registry cases' registry.reg")
@@ -366,6 +368,8 @@ def main():
     parser.add_argument("--update", action="store_true",
                         help="write the Windows program's results as the expectations")
     args = parser.parse_args()
+    if args.wine and not (args.launcher and args.wine_kind):
+        parser.error("--wine needs --launcher and --wine-kind")
     cases = find_cases(args.filter)
     if not cases:
         print("no cases found")
@@ -375,9 +379,13 @@ def main():
     with tempfile.TemporaryDirectory(prefix="brindlex-e2e-") as scratch:
         runners = []
         host = None
+        tested = None
         if args.wine:
+            tested = TestedRecord(args.wine, args.tested_record)
             host = WineHost(args.prefix or os.path.join(scratch, "wineprefix"),
-                            managed_windows=False)
+                            args.wine_kind, managed_windows=False)
+            host.check_program(args.wine)
+            host.check_program(args.launcher)
             host.start()
             runners.append(WineRunner(host, args.wine, args.launcher))
         if args.native:
@@ -405,6 +413,10 @@ def main():
         finally:
             if host:
                 host.close()
+    if tested and not failures:
+        for problem in tested.finish():
+            print(problem)
+            failures.append("the tested program")
     print(f"{len(cases)} cases, {len(failures)} failures")
     for failure in failures:
         print(f"failed: {failure}")

@@ -25,19 +25,13 @@ HIVE = "registry.reg"
 SETUPS = ("a.inf", "b.inf")
 
 
-def write_inputs(folder, keys):
+def write_inputs(folder, keys, program):
     """A hive of about `keys` keys holding two products, each with its own
     patch, and a setup information file for each."""
-    blocks, product_a, patch_a = make_hive.generate(keys, 200)
-    rng = random.Random(2)
-    product_b, patch_b = make_hive.guid(rng), make_hive.guid(rng)
-    blocks += make_hive.product_blocks(rng, product_b, [patch_b])
-    blocks += make_hive.patch_blocks(rng, patch_b)
-    blocks.sort(key=lambda block: block[0].lower().split("\\"))
-    make_hive.write_hive(os.path.join(folder, HIVE), blocks)
-    for setup, product, patch in zip(SETUPS, (product_a, product_b), (patch_a, patch_b)):
-        with open(os.path.join(folder, setup), "w") as f:
-            f.write(f"[Upgrade]\nProductKey={product}\nPatchKey1={patch}\n")
+    _, targets = make_hive.make_hive(os.path.join(folder, HIVE), keys, tree=200, targets=2,
+                                     tool=make_hive.find_tool(program))
+    for setup, (product, patch, _) in zip(SETUPS, targets):
+        make_hive.write_setup(os.path.join(folder, setup), product, patch)
 
 
 class Pair:
@@ -99,7 +93,7 @@ def main():
     with tempfile.TemporaryDirectory(prefix="brindlex-concurrency-") as scratch:
         master = os.path.join(scratch, "master")
         os.makedirs(master)
-        write_inputs(master, args.keys)
+        write_inputs(master, args.keys, args.program)
         with open(os.path.join(master, HIVE), "rb") as f:
             original = f.read()
         pair = Pair(os.path.abspath(args.program), scratch, master)

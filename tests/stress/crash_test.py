@@ -49,13 +49,11 @@ class Fixture:
         self.make(keys)
 
     def make(self, keys):
-        blocks, product, patch = make_hive.generate(keys, keys // 10)
-        make_hive.write_hive(os.path.join(self.master, HIVE), blocks)
-        with open(os.path.join(self.master, SETUP), "w") as f:
-            f.write(f"[Upgrade]\nProductKey={product}\nPatchKey1={patch}\n")
+        self.keys, _ = make_hive.make_hive(os.path.join(self.master, HIVE), keys,
+                                           setup=os.path.join(self.master, SETUP),
+                                           tool=make_hive.find_tool(self.program))
         with open(os.path.join(self.master, HIVE), "rb") as f:
             self.old = f.read()
-        self.keys = len(blocks)
 
     def fresh_copy(self, name):
         work = os.path.join(self.scratch, name)

@@ -6,7 +6,8 @@ files, made by the function of the same name below, to a copy of it before
 handing the copies to the end-to-end runner. Arguments are the runner's;
 with --update the new expectations are copied back into large_inputs/.
 
-Usage: large_inputs_test.py [--native BRINDLEX] [--wine EXE --launcher EXE]
+Usage: large_inputs_test.py [--native BRINDLEX]
+                            [--wine EXE --launcher EXE --wine-kind win32|win64]
                             [--prefix DIR] [--filter TEXT] [--update]"""
 
 import os

@@ -56,4 +56,15 @@ class ScratchDir {
   std::filesystem::path path_;
 };
 
+// Makes a scratch directory the current directory while it lives.
+struct ScratchCurrentDirectory {
+  ScratchCurrentDirectory() : previous(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir.path());
+  }
+  ~ScratchCurrentDirectory() { std::filesystem::current_path(previous); }
+
+  ScratchDir dir;
+  std::filesystem::path previous;
+};
+
 #endif  // BRINDLEX_TESTS_SUPPORT_SCRATCH_DIR_H_

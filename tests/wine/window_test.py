@@ -13,7 +13,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from winehost import WINE, WineHost  # noqa: E402
+from winehost import TestedRecord, WineHost, add_wine_argument  # noqa: E402
 
 ENDS_WITHIN = 15  # seconds
 
@@ -27,7 +27,7 @@ def wait_end(process, timeout):
 
 
 def run_silent(host, exe, work):
-    process = host.popen([WINE, exe, "-l"], cwd=work)
+    process = host.popen([host.wine, exe, "-l"], cwd=work)
     if not wait_end(process, ENDS_WITHIN):
         process.kill()
         return ["the default run did not close its window by itself"]
@@ -40,7 +40,7 @@ def run_without_display(host, exe, work):
     env = dict(host.env)
     env.pop("DISPLAY", None)
     log = os.path.join(work, "nodisplay.log")
-    result = subprocess.run([WINE, exe, "-l:nodisplay.log"], cwd=work, env=env, timeout=60,
+    result = subprocess.run([host.wine, exe, "-l:nodisplay.log"], cwd=work, env=env, timeout=60,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     with open(log, "rb") as f:
         done = f.read().endswith(b"ERROR: ReadINF() return 0\r\n")
@@ -52,7 +52,7 @@ def take_screenshot(host, exe, work, path):
     """Shows the -s window inside a Wine virtual desktop, where Wine draws
     the caption and frame itself (the bare X display has no window manager
     to draw them), and saves a picture of it."""
-    desktop = host.popen([WINE, "explorer", "/desktop=Brindlex,560x140", exe, "-s"], cwd=work)
+    desktop = host.popen([host.wine, "explorer", "/desktop=Brindlex,560x140", exe, "-s"], cwd=work)
     try:
         frame = host.find_window("Brindlex - Wine desktop", timeout=ENDS_WITHIN)
         window = host.find_window("Brindlex", timeout=ENDS_WITHIN)
@@ -69,7 +69,7 @@ def take_screenshot(host, exe, work, path):
 
 def run_open_window(host, exe, work, key):
     log = os.path.join(work, f"{key}.log")
-    process = host.popen([WINE, exe, "-s", f"-l:{key}.log"], cwd=work)
+    process = host.popen([host.wine, exe, "-s", f"-l:{key}.log"], cwd=work)
     window = host.find_window("Brindlex", timeout=ENDS_WITHIN)
     problems = []
     if window is None:
@@ -94,13 +94,19 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--exe", required=True)
     parser.add_argument("--prefix", required=True)
+    add_wine_argument(parser)
     parser.add_argument("--artifacts", required=True)
     args = parser.parse_args()
+    if args.wine_kind is None:
+        parser.error("--wine-kind is needed")
     exe = os.path.abspath(args.exe)
     os.makedirs(args.artifacts, exist_ok=True)
     screenshot = os.path.join(os.path.abspath(args.artifacts), "window.png")
     failures = 0
-    with WineHost(args.prefix) as host, tempfile.TemporaryDirectory() as work:
+    tested = TestedRecord(exe, args.tested_record)
+    host = WineHost(args.prefix, args.wine_kind)
+    host.check_program(exe)
+    with host, tempfile.TemporaryDirectory() as work:
         checks = [
             ("closes by itself", lambda: run_silent(host, exe, work)),
             ("-s, Escape", lambda: run_open_window(host, exe, work, "Escape")),
@@ -116,6 +122,10 @@ def main():
                 print("       " + problem)
             failures += bool(problems)
     print(f"screenshot: {screenshot}")
+    if not failures:
+        for problem in tested.finish():
+            print(problem)
+            failures += 1
     return 1 if failures else 0
 
 

@@ -1,0 +1,191 @@
+#include "winapi/posix_file.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/sysmacros.h>
+#include <sys/xattr.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr std::chrono::milliseconds kLockRetry{10};
+constexpr int kReadAttempts = 10;
+constexpr std::chrono::milliseconds kReadRetry{20};
+
+bool SameTime(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+std::string ProcessName(long pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
+  std::string name;
+  std::getline(in, name);
+  return name;
+}
+
+// Reads up to `limit` bytes of `fd` from its start, and one more when there
+// are: a file that grew while it was read shows as more than its size.
+FileStatus ReadFromStart(int fd, size_t limit, std::string* contents) {
+  contents->clear();
+  contents->reserve(limit + 1);
+  char chunk[1 << 16];
+  while (contents->size() <= limit) {
+    const ssize_t got = pread(fd, chunk, sizeof chunk, static_cast<off_t>(contents->size()));
+    if (got == 0) break;
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return FileStatus::Errno("cannot read");
+    contents->append(chunk, static_cast<size_t>(got));
+  }
+  return FileStatus::Ok();
+}
+
+// The names of `fd`'s extended attributes, in `*names`.
+FileStatus ListAttributes(int fd, std::vector<std::string>* names) {
+  for (;;) {
+    const ssize_t size = flistxattr(fd, nullptr, 0);
+    if (size < 0 && (errno == ENOTSUP || errno == ENOSYS)) return FileStatus::Ok();
+    if (size < 0) return FileStatus::Errno("cannot list the extended attributes");
+    std::string list(static_cast<size_t>(size), '\0');
+    const ssize_t got = flistxattr(fd, &list[0], list.size());
+    if (got < 0 && errno == ERANGE) continue;  // one was added meanwhile
+    if (got < 0) return FileStatus::Errno("cannot list the extended attributes");
+    std::istringstream in(list.substr(0, static_cast<size_t>(got)));
+    for (std::string name; std::getline(in, name, '\0');) names->push_back(name);
+    return FileStatus::Ok();
+  }
+}
+
+FileStatus CopyAttribute(int from, int to, const std::string& name) {
+  for (;;) {
+    const ssize_t size = fgetxattr(from, name.c_str(), nullptr, 0);
+    if (size < 0) return FileStatus::Errno("cannot read the extended attribute " + name);
+    std::string value(static_cast<size_t>(size), '\0');
+    const ssize_t got = fgetxattr(from, name.c_str(), &value[0], value.size());
+    if (got < 0 && errno == ERANGE) continue;
+    if (got < 0) return FileStatus::Errno("cannot read the extended attribute " + name);
+    if (fsetxattr(to, name.c_str(), value.data(), static_cast<size_t>(got), 0) != 0) {
+      return FileStatus::Errno("cannot keep the extended attribute " + name);
+    }
+    return FileStatus::Ok();
+  }
+}
+
+}  // namespace
+
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseNameOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+FileStatus WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t put = write(fd, data, size);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) return FileStatus::Errno("cannot write");
+    data += put;
+    size -= static_cast<size_t>(put);
+  }
+  return FileStatus::Ok();
+}
+
+void SyncDirectory(const std::string& directory) {
+  ScopedFd fd(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.valid()) (void)fsync(fd.get());
+}
+
+bool SameFileUnchanged(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         SameTime(a.st_mtim, b.st_mtim) && SameTime(a.st_ctim, b.st_ctim);
+}
+
+bool OpenForWritingElsewhere(int fd) {
+  // A lease being broken signals its holder with SIGIO, which would end the
+  // process; it is held only for this look.
+  struct sigaction ignore = {}, previous;
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  (void)sigaction(SIGIO, &ignore, &previous);
+  const bool leased = fcntl(fd, F_SETLEASE, F_RDLCK) == 0;
+  const bool writers = !leased && errno == EAGAIN;
+  if (leased) (void)fcntl(fd, F_SETLEASE, F_UNLCK);
+  (void)sigaction(SIGIO, &previous, nullptr);
+  return writers;
+}
+
+FileStatus LockExclusiveWithin(int fd, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return FileStatus::Ok();
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
+      return FileStatus::Errno("cannot lock");
+    }
+    std::this_thread::sleep_for(kLockRetry);
+  }
+}
+
+std::string FlockHolderIn(const std::string& locks, const struct stat& info,
+                          std::string (*comm)(long pid)) {
+  // Lines such as "3: FLOCK  ADVISORY  WRITE 4242 fe:00:10952814 0 EOF";
+  // a process waiting for the lock has "->" after the number.
+  std::istringstream lines(locks);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    std::string number, kind, mode, access, device;
+    long pid = 0;
+    fields >> number >> kind;
+    if (kind != "FLOCK" || !(fields >> mode >> access >> pid >> device) || pid <= 0) continue;
+    unsigned major_number = 0, minor_number = 0;
+    unsigned long long inode = 0;
+    if (std::sscanf(device.c_str(), "%x:%x:%llu", &major_number, &minor_number, &inode) != 3 ||
+        inode != info.st_ino || major_number != major(info.st_dev) ||
+        minor_number != minor(info.st_dev)) {
+      continue;
+    }
+    const std::string name = comm(pid);
+    return "process " + std::to_string(pid) + (name.empty() ? "" : " (" + name + ")");
+  }
+  return std::string();
+}
+
+std::string FlockHolder(const struct stat& info) {
+  std::ifstream in("/proc/locks");
+  std::ostringstream locks;
+  locks << in.rdbuf();
+  return FlockHolderIn(locks.str(), info, ProcessName);
+}
+
+FileStatus ReadUnchanging(int fd, const std::string& name, std::string* contents,
+                          struct stat* info) {
+  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+    if (attempt > 0) std::this_thread::sleep_for(kReadRetry);
+    struct stat before, after;
+    if (fstat(fd, &before) != 0) return FileStatus::Errno("cannot read " + name);
+    FileStatus status = ReadFromStart(fd, static_cast<size_t>(before.st_size), contents);
+    if (!status.ok()) return FileStatus::Error(status.error(), "cannot read " + name);
+    if (fstat(fd, &after) != 0) return FileStatus::Errno("cannot read " + name);
+    if (SameFileUnchanged(before, after) && contents->size() == static_cast<size_t>(before.st_size)) {
+      *info = before;
+      return FileStatus::Ok();
+    }
+  }
+  return FileStatus::Failure(name + " kept changing while it was read (another program is writing it)");
+}
+
+FileStatus CopyExtendedAttributes(int from, int to) {
+  std::vector<std::string> names;
+  FileStatus status = ListAttributes(from, &names);
+  for (size_t i = 0; status.ok() && i < names.size(); ++i) status = CopyAttribute(from, to, names[i]);
+  return status;
+}

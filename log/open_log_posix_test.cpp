@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -44,6 +45,22 @@ TEST_F(LogBesideTheRegistryTest, LogThatNamesTheRegistryFileIsNotOpened) {
   EXPECT_EQ("REGEDIT4\n\n", dir_.Read(registry));
   EXPECT_TRUE(Writable("other.log"));
   EXPECT_TRUE(Writable("sub/" + registry));
+}
+
+// The platform's setting names another registry file; the log refuses that
+// one, and the build's name is an ordinary file again. An empty setting is
+// no setting.
+TEST_F(LogBesideTheRegistryTest, TheRegistryNamedByTheEnvironmentIsRefusedInstead) {
+  const std::string built_in = RegistryFileName();
+  ASSERT_EQ(0, setenv("BRINDLEX_REGISTRY", "SOFTWARE", 1));
+  EXPECT_EQ("SOFTWARE", RegistryFileName());
+  dir_.Write("SOFTWARE", "regf");
+  EXPECT_FALSE(Writable("./SOFTWARE"));
+  EXPECT_TRUE(Writable(built_in));
+  ASSERT_EQ(0, setenv("BRINDLEX_REGISTRY", "", 1));
+  EXPECT_EQ(built_in, RegistryFileName());
+  ASSERT_EQ(0, unsetenv("BRINDLEX_REGISTRY"));
+  EXPECT_EQ("regf", dir_.Read("SOFTWARE"));
 }
 
 }  // namespace

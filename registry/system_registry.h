@@ -11,8 +11,9 @@
 // EnumKey RegEnumKeyExA, DeleteKey RegDeleteKeyA and CloseKey RegCloseKey,
 // each returning the platform's code unchanged; Flush returns 0, since the
 // system makes its changes durable itself. On POSIX, the registry file of
-// winapi/hive_registry.h named at build time (BRINDLEX_HIVE_FILE), relative
-// to the current directory. ClassesRootKey() is HKEY_CLASSES_ROOT. Never
+// winapi/hive_registry.h that RegistryFileName() names (BRINDLEX_REGISTRY,
+// else the build-time BRINDLEX_HIVE_FILE), relative to the current
+// directory. ClassesRootKey() is HKEY_CLASSES_ROOT. Never
 // returns null.
 std::unique_ptr<Registry> MakeSystemRegistry();
 

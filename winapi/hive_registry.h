@@ -1,5 +1,6 @@
-// The POSIX build's registry: HKEY_CLASSES_ROOT kept in a file in the
-// registry editor's text format (see hive_format.h).
+// The POSIX build's registry: HKEY_CLASSES_ROOT kept in a file, either a
+// binary registry hive (a file that begins with "regf", see regf_hive.h) or
+// else a file in the registry editor's text format (see hive_format.h).
 #ifndef BRINDLEX_WINAPI_HIVE_REGISTRY_H_
 #define BRINDLEX_WINAPI_HIVE_REGISTRY_H_
 
@@ -24,7 +25,8 @@ constexpr std::chrono::milliseconds kHiveLockWait{30000};
 //
 // A file that cannot be used is never changed: one message naming the file
 // (and the line, or the holder of the lock) goes to stderr and every call
-// that takes a key returns 1009 when the file is not in the format, 1012
+// that takes a key returns 1009 when the file is not in its format (for a
+// hive: one RegfHive refuses, such as a dirty or damaged one), 1012
 // when it cannot be read: not a regular file (nothing blocks on a FIFO or
 // reads a device), a read error, the lock still held by another after
 // `lock_wait`, or the file changing during every one of a few reads (a

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "winapi/hive_registry.h"
 #include "winapi/memory_registry.h"
 #include "winapi/posix_file.h"
+#include "winapi/regf_hive.h"
 
 namespace {
 
@@ -187,8 +189,9 @@ class Replacement {
   // Makes the new file beside `target`, whose open descriptor is `old_fd`
   // and status `old`.
   FileStatus Prepare(const std::string& target, int old_fd, const struct stat& old);
-  // Writes `document` into the new file and syncs it.
-  FileStatus Fill(const HiveDocument& document);
+  // Writes what `write` gives its sink into the new file, from its start
+  // over the reserved room, and syncs it.
+  FileStatus Fill(const std::function<bool(const HiveSink&)>& write);
   // Renames the new file over `target`; it is gone either way.
   FileStatus Install(const std::string& target);
   // Removes the new file, if any.
@@ -238,7 +241,9 @@ FileStatus Replacement::Create(const std::string& target) {
 }
 
 FileStatus Replacement::Reserve(const std::string& target, off_t size) {
-  // Deleting keys never makes the file larger.
+  // Deleting keys never makes the file larger: a text file loses lines, and
+  // a binary hive keeps its size (libhivex frees the cells of deleted keys
+  // in place; it adds hive bins only for new data).
   if (size == 0) return FileStatus::Ok();
   const int error = posix_fallocate(fd_.get(), 0, size);
   if (error == 0) return FileStatus::Ok();
@@ -261,7 +266,7 @@ FileStatus Replacement::TakeOver(int old_fd, const struct stat& old) {
   return CopyExtendedAttributes(old_fd, fd_.get());
 }
 
-FileStatus Replacement::Fill(const HiveDocument& document) {
+FileStatus Replacement::Fill(const std::function<bool(const HiveSink&)>& write) {
   if (lseek(fd_.get(), 0, SEEK_SET) != 0) return FileStatus::Errno("cannot write its new copy");
   // The document comes in a piece per section: gather them into large writes.
   std::string pending;
@@ -271,7 +276,7 @@ FileStatus Replacement::Fill(const HiveDocument& document) {
     pending.clear();
     return status.ok();
   };
-  const bool written = document.Write([&](const char* data, size_t size) {
+  const bool written = write([&](const char* data, size_t size) {
     if (pending.size() + size > kWriteChunk && !flush()) return false;
     if (size >= kWriteChunk) {
       status = WriteAll(fd_.get(), data, size);
@@ -280,6 +285,7 @@ FileStatus Replacement::Fill(const HiveDocument& document) {
     pending.append(data, size);
     return true;
   });
+  if (!written && status.ok()) return FileStatus::Errno("cannot make its new content");
   if (!written || !flush()) return status;
   // The reserved room beyond the new content goes.
   const off_t end = lseek(fd_.get(), 0, SEEK_CUR);
@@ -360,6 +366,13 @@ class HiveRegistry : public Registry {
   RegStatus Load();
   // Reads and parses the file; `*unusable` tells which code a failure gives.
   FileStatus Read(RegStatus* unusable);
+  // Parses `bytes`, read from the file, as a binary hive or as a text file.
+  FileStatus Parse(std::string bytes);
+  // Whether a file was read (false: a missing file, an empty registry).
+  bool HasFile() const { return document_ != nullptr || regf_ != nullptr; }
+  // Writes the file as it is after the deletes into `sink`.
+  bool WriteFile(const HiveSink& sink) const;
+  void DropFile();
   FileStatus PrepareChange();
   // What a key that exists gives when the file cannot be changed: 5, as
   // for a key without full access.
@@ -378,7 +391,9 @@ class HiveRegistry : public Registry {
   struct stat read_info_ = {};  // the file as it was read
   Replacement replacement_;
   std::unique_ptr<MemoryRegistry> engine_;
-  std::unique_ptr<HiveDocument> document_;  // null for a missing file
+  // The file read: a text file or a binary hive; both null for a missing file.
+  std::unique_ptr<HiveDocument> document_;
+  std::unique_ptr<RegfHive> regf_;
 };
 
 RegStatus HiveRegistry::Load() {
@@ -388,7 +403,7 @@ RegStatus HiveRegistry::Load() {
   FileStatus status = Read(&unusable_);
   if (!status.ok()) {
     Report(status.Adding("no key can be opened").ToString());
-  } else if (document_) {
+  } else if (HasFile()) {
     status = PrepareChange();
     changeable_ = status.ok();
     if (!changeable_) {
@@ -396,7 +411,7 @@ RegStatus HiveRegistry::Load() {
              status.Adding("no key can be opened with full access").ToString());
     }
   }
-  if (unusable_ != kRegSuccess) document_.reset();
+  if (unusable_ != kRegSuccess) DropFile();
   // A file that is never written needs no lock: nobody waits for this run.
   if (unusable_ != kRegSuccess || !changeable_) lock_.Reset();
   return unusable_;
@@ -411,19 +426,39 @@ FileStatus HiveRegistry::Read(RegStatus* unusable) {
   }
   if (!status.ok()) return status;
   RemoveLeftoverTemps(target_);
-  std::string text;
-  status = ReadUnchanging(lock_.get(), "the registry file " + file_name_, &text, &read_info_);
+  std::string bytes;
+  status = ReadUnchanging(lock_.get(), "the registry file " + file_name_, &bytes, &read_info_);
   if (!status.ok()) return status;
-  document_ = std::make_unique<HiveDocument>();
-  HiveError error;
-  if (!document_->Parse(std::move(text), &engine_->tree(), &error)) {
-    *unusable = kRegBadDb;
-    return FileStatus::Failure(file_name_ + ":" + std::to_string(error.line) + ": " +
-                               error.message)
-        .Adding("the registry file is left unchanged");
-  }
+  *unusable = kRegBadDb;
+  status = Parse(std::move(bytes));
+  if (!status.ok()) return status;
   *unusable = kRegSuccess;
   return FileStatus::Ok();
+}
+
+FileStatus HiveRegistry::Parse(std::string bytes) {
+  // The kind of file is told by its content alone, as the platform's own
+  // loader tells a hive: the signature, whatever the file's name.
+  HiveError error;
+  if (IsRegfHive(bytes)) {
+    regf_ = std::make_unique<RegfHive>();
+    if (regf_->Parse(std::move(bytes), &engine_->tree(), &error)) return FileStatus::Ok();
+    return FileStatus::Failure(file_name_ + ": not a usable registry hive: " + error.message)
+        .Adding("the registry file is left unchanged");
+  }
+  document_ = std::make_unique<HiveDocument>();
+  if (document_->Parse(std::move(bytes), &engine_->tree(), &error)) return FileStatus::Ok();
+  return FileStatus::Failure(file_name_ + ":" + std::to_string(error.line) + ": " + error.message)
+      .Adding("the registry file is left unchanged");
+}
+
+bool HiveRegistry::WriteFile(const HiveSink& sink) const {
+  return regf_ ? regf_->Write(sink) : document_->Write(sink);
+}
+
+void HiveRegistry::DropFile() {
+  document_.reset();
+  regf_.reset();
 }
 
 FileStatus HiveRegistry::PrepareChange() {
@@ -463,9 +498,12 @@ RegStatus HiveRegistry::Flush() {
 }
 
 RegStatus HiveRegistry::Commit() {
-  // A missing file holds no key, so there is a document whenever a key was
-  // deleted.
-  FileStatus status = replacement_.Fill(*document_);
+  // A missing file holds no key, so a file was read whenever a key was
+  // deleted. A binary hive is made by libhivex in memory and copied into
+  // the new file: libhivex's own commit would truncate that file, giving up
+  // the room reserved for it.
+  FileStatus status =
+      replacement_.Fill([this](const HiveSink& sink) { return WriteFile(sink); });
   if (status.ok()) status = CheckUnchanged();
   if (status.ok()) status = replacement_.Install(target_);
   if (status.ok()) return kRegSuccess;
@@ -477,7 +515,7 @@ RegStatus HiveRegistry::Commit() {
 void HiveRegistry::Unload() {
   replacement_.Discard();
   lock_.Reset();  // closing the descriptor drops the lock
-  document_.reset();
+  DropFile();
   engine_.reset();
   loaded_ = false;
   unusable_ = kRegSuccess;

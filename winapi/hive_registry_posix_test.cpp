@@ -19,9 +19,12 @@
 #include <vector>
 
 #include "winapi/code_page.h"
+#include "winapi/empty_hive.h"
 #include "winapi/hive_registry.h"
 #include "winapi/posix_file.h"
+#include "winapi/regf_hive.h"
 #include "registry/registry_contract_test.h"
+#include "tests/support/regf_builder.h"
 #include "tests/support/scratch_dir.h"
 
 namespace {
@@ -491,6 +494,116 @@ TEST_F(HiveRegistryTest, FileOpenForWritingElsewhereIsNotReplaced) {
   hive = Hive();
   ASSERT_EQ(kRegSuccess, hive->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P2"));
   EXPECT_EQ(kRegSuccess, hive->Flush());
+}
+
+// --- Binary hives: the same store, the file told apart by its signature ---
+
+// A SOFTWARE hive: HKEY_CLASSES_ROOT is its Classes key.
+std::string SoftwareHive() {
+  RegfBuilder builder;
+  builder.Add("Microsoft\\Windows");
+  builder.SetString("Classes\\Installer\\Patches\\P1", "a", "1");
+  builder.Add("Classes\\Installer\\Patches\\P1\\SourceList");
+  builder.Add("Classes\\Installer\\Patches\\P2");
+  builder.SetString("Classes\\.txt", "", "txtfile");
+  return builder.Bytes();
+}
+
+// Every key path of the hive file `file` with its REG_SZ values, as libhivex
+// reads it.
+std::vector<std::string> HiveKeys(const std::string& file) {
+  std::unique_ptr<hive_h, void (*)(hive_h*)> hive(hivex_open(file.c_str(), 0),
+                                                  [](hive_h* h) { hivex_close(h); });
+  if (!hive) return {"(libhivex cannot open it)"};
+  std::vector<std::string> lines;
+  std::function<void(hive_node_h, const std::string&)> walk = [&](hive_node_h node,
+                                                                   const std::string& path) {
+    hive_value_h* values = hivex_node_values(hive.get(), node);
+    for (size_t i = 0; values && values[i]; ++i) {
+      char* name = hivex_value_key(hive.get(), values[i]);
+      char* text = hivex_value_string(hive.get(), values[i]);
+      lines.push_back(path + " " + name + "=" + (text ? text : "?"));
+      std::free(name);
+      std::free(text);
+    }
+    std::free(values);
+    hive_node_h* children = hivex_node_children(hive.get(), node);
+    for (size_t i = 0; children && children[i]; ++i) {
+      char* name = hivex_node_name(hive.get(), children[i]);
+      const std::string child = path + "\\" + name;
+      std::free(name);
+      lines.push_back(child);
+      walk(children[i], child);
+    }
+    std::free(children);
+  };
+  walk(hivex_root(hive.get()), "");
+  return lines;
+}
+
+TEST_F(HiveRegistryTest, HiveFileLosesTheDeletedKeysAndStaysAHiveOfTheSameSize) {
+  const std::string before = SoftwareHive();
+  dir_.Write("registry.reg", before);  // the content decides, not the name
+  std::unique_ptr<Registry> hive = Hive();
+  ASSERT_EQ(kRegSuccess, hive->DeleteKey(ClassesRootKey(), "installer\\patches\\p1\\sourcelist"));
+  ASSERT_EQ(kRegSuccess, hive->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P1"));
+  EXPECT_EQ(kRegAccessDenied, hive->DeleteKey(ClassesRootKey(), "Installer"));
+  EXPECT_EQ(kRegSuccess, hive->Flush());
+  const std::string after = dir_.Read("registry.reg");
+  EXPECT_EQ(before.size(), after.size());
+  std::string header_error;
+  RegfHeader header;
+  EXPECT_TRUE(CheckHiveHeader(after, &header, &header_error)) << header_error;
+  EXPECT_EQ((std::vector<std::string>{"\\Classes", "\\Classes\\.txt", "\\Classes\\.txt =txtfile",
+                                      "\\Classes\\Installer", "\\Classes\\Installer\\Patches",
+                                      "\\Classes\\Installer\\Patches\\P2", "\\Microsoft",
+                                      "\\Microsoft\\Windows"}),
+            HiveKeys(File()));
+  EXPECT_EQ(std::set<std::string>{"registry.reg"}, Listing());
+  // Read again: the hive written is one the store takes.
+  hive = Hive();
+  EXPECT_EQ(kRegSuccess, Open(*hive, "Installer\\Patches\\P2"));
+  EXPECT_EQ(kRegFileNotFound, Open(*hive, "Installer\\Patches\\P1"));
+  EXPECT_EQ(kRegSuccess, hive->Flush());
+}
+
+// A hive the store cannot take as it stands is never written, whatever the
+// run asks for: every key call says the registry is corrupt, and stderr
+// says why in one line.
+TEST_F(HiveRegistryTest, HiveThatCannotBeUsedIsLeftAloneAndNoKeyOpensAsACorruptRegistry) {
+  const std::string good = SoftwareHive();
+  struct Bad {
+    std::string bytes;
+    const char* reason;
+  };
+  std::string dirty = good;
+  dirty[8] ^= 1;  // the second sequence number
+  const uint32_t sum = HiveHeaderChecksum(dirty.substr(0, 4096));
+  for (int i = 0; i < 4; ++i) dirty[empty_hive::kChecksumOffset + i] = static_cast<char>(sum >> (8 * i));
+  std::string damaged = good;
+  damaged.replace(0x1020 + 4, 2, "zz");  // the root key cell, first in the first bin
+  const Bad bads[] = {
+      {dirty, "dirty"},
+      {good.substr(0, good.size() - 4096), "cut short"},
+      {good.substr(0, 100), "base block"},
+      {damaged, "libhivex"},
+  };
+  for (const Bad& bad : bads) {
+    dir_.Write("registry.reg", bad.bytes);
+    std::unique_ptr<Registry> hive = Hive();
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(kRegBadDb, Open(*hive, "Installer\\Patches\\P1"));
+    EXPECT_EQ(kRegBadDb, hive->DeleteKey(ClassesRootKey(), "Installer\\Patches\\P2"));
+    EXPECT_TRUE(Lockable());
+    EXPECT_EQ(kRegSuccess, hive->Flush());
+    const std::string message = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, message.find(File() + ": not a usable registry hive: "))
+        << message;
+    EXPECT_NE(std::string::npos, message.find(bad.reason)) << message;
+    EXPECT_EQ(1, std::count(message.begin(), message.end(), '\n')) << message;
+    EXPECT_TRUE(bad.bytes == dir_.Read("registry.reg")) << bad.reason;
+    EXPECT_EQ(std::set<std::string>{"registry.reg"}, Listing());
+  }
 }
 
 }  // namespace

@@ -50,8 +50,8 @@ bool CheckHiveHeader(std::string_view bytes, RegfHeader* header, std::string* er
   if (header->sequence1 != header->sequence2) {
     *error = "the hive is dirty: its sequence numbers differ (" + std::to_string(header->sequence1) +
              " and " + std::to_string(header->sequence2) +
-             "), so changes in its transaction logs were never written to it (a system that "
-             "crashed, or is hibernated or fast-started); start it and shut it down fully first";
+             "): its transaction logs were not applied (Windows crashed, or is hibernated or "
+             "fast-started); boot Windows and shut it down fully, with Fast Startup off, first";
     return false;
   }
   if (header->bins_size == 0 || header->bins_size % empty_hive::kBinSize != 0 ||

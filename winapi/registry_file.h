@@ -4,7 +4,9 @@
 
 #include <string>
 
-// The registry file's name as given at build time (BRINDLEX_HIVE_FILE),
+// The registry file's name: the environment variable BRINDLEX_REGISTRY when
+// it is set and not empty (the platform's own setting, as a prefix is for
+// an emulator), else the name given at build time (BRINDLEX_HIVE_FILE);
 // relative to the current directory unless it is absolute.
 std::string RegistryFileName();
 

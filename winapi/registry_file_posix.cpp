@@ -27,7 +27,10 @@ std::string ResolvedPlace(const std::string& path) {
 
 }  // namespace
 
-std::string RegistryFileName() { return BRINDLEX_HIVE_FILE; }
+std::string RegistryFileName() {
+  const char* chosen = std::getenv("BRINDLEX_REGISTRY");
+  return chosen != nullptr && *chosen != '\0' ? chosen : BRINDLEX_HIVE_FILE;
+}
 
 bool IsRegistryFile(const std::string& path) {
   const std::string registry = RegistryFileName();

@@ -83,7 +83,13 @@ else()
   add_test(NAME large_inputs_native
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/stress/large_inputs_test.py
             --native $<TARGET_FILE:brindlex>)
-  set_tests_properties(e2e_native large_inputs_native PROPERTIES TIMEOUT 600)
+  # The registry cases again, on binary hives made from their regedit files
+  # (a SOFTWARE hive and a Classes hive each), read back with hivexregedit.
+  add_test(NAME e2e_hive
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e/run_e2e.py
+            --hive $<TARGET_FILE:brindlex>
+            --empty-hive-tool $<TARGET_FILE:brindlex_make_empty_hive>)
+  set_tests_properties(e2e_native e2e_hive large_inputs_native PROPERTIES TIMEOUT 600)
   # The hive file under stress: the program killed at every phase of a run
   # (the file must be the old or the new one), two runs at once (both
   # deletions must land), and the file against other programs and file

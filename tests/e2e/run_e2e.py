@@ -226,8 +226,11 @@ class NativeRunner(Runner):
 # Cases whose log lists subkeys that sort differently in Wine (by names
 # folded to lower case) and in a hive's stored lists (folded to upper case:
 # "_", "[", "^" and "`" come after the letters): their logs are compared
-# line for line without regard to order.
+# line for line without regard to order. An "ENUM Key return" line shows the
+# name buffer, which keeps the end of a longer name enumerated before it, so
+# its text depends on the order too: only the number of those lines counts.
 HIVE_ORDER_CASES = {"registry/case-and-high-byte-names", "registry/many-siblings"}
+ENUM_LINE = b"\tENUM Key return --> "
 
 
 class HiveRunner(NativeRunner):
@@ -270,8 +273,9 @@ class HiveRunner(NativeRunner):
 
 def compare_log_of_hive_case(case, label, expected, actual):
     if case.name.replace(os.sep, "/") in HIVE_ORDER_CASES:
-        expected = b"\n".join(sorted(expected.split(b"\n")))
-        actual = b"\n".join(sorted(actual.split(b"\n")))
+        expected, actual = (b"\n".join(sorted(ENUM_LINE + b"..." if line.startswith(ENUM_LINE)
+                                               else line for line in log.split(b"\n")))
+                            for log in (expected, actual))
     return compare_file(label, expected, actual)
 
 

@@ -8,11 +8,17 @@ registry. Each case runs the real program in a fresh folder and checks the
 files it leaves and the log it writes (the log is the only report: a run
 whose deletions did not reach the file must not read as a success).
 
+The cases about the file rather than its format run again with the registry
+in a binary hive (a SOFTWARE hive named SOFTWARE, made as the end-to-end
+hive cases make theirs and read back with hivexregedit), which the program
+is told of through BRINDLEX_REGISTRY.
+
 Cases that need mounts, another user or another owner run only as root
 (mounts in a private mount namespace, made with unshare); elsewhere they are
 skipped with a message. Exit status 1 when a case fails.
 
-Usage: file_store_test.py BRINDLEX [--filter TEXT]"""
+Usage: file_store_test.py BRINDLEX [--empty-hive-tool TOOL] [--filter TEXT]
+(TOOL: brindlex_make_empty_hive, by default the one beside BRINDLEX)"""
 
 import argparse
 import fcntl
@@ -25,7 +31,13 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+
+import hive_fixture  # noqa: E402
+import regfile  # noqa: E402
+
 HIVE = "registry.reg"
+SOFTWARE = "SOFTWARE"
 PRODUCT = "4080110900063D11C8EF10054038389C"
 PATCH = "8A1D5C2E6F3B4A7D9E0F1A2B3C4D5E6F"
 SETUP = f"[Upgrade]\nProductKey={PRODUCT}\nPatchKey1={PATCH}\n"
@@ -57,6 +69,40 @@ def hive_text(extra=0):
     return before.encode("latin-1"), after.encode("latin-1")
 
 
+class Registries:
+    """The registry file's content before a run and what it holds after a
+    run that deleted the patches, in either kind of file."""
+
+    def __init__(self, empty_hive_tool, scratch):
+        self.empty_hive_tool = empty_hive_tool
+        self.scratch = scratch
+        self.hives = {}
+
+    def before(self, kind, extra=0):
+        text = hive_text(extra)[0]
+        if kind == "text":
+            return text
+        if extra not in self.hives:
+            path = os.path.join(self.scratch, f"software-{extra}.hive")
+            hive_fixture.build(text, path, self.empty_hive_tool, "software")
+            with open(path, "rb") as f:
+                self.hives[extra] = f.read()
+        return self.hives[extra]
+
+    def holds_after(self, kind, data, path):
+        """Whether the file `path`, read as `data`, is the cleaned registry."""
+        after = hive_text()[1]
+        if kind == "text":
+            return data == after
+        if data == self.before(kind):
+            return False
+
+        def keys(reg):
+            return regfile.describe(hive_fixture.canonical_keys(
+                regfile.read_keys(reg, root="HKEY_CLASSES_ROOT")))
+        return keys(hive_fixture.export(path)) == keys(after)
+
+
 class Skip(Exception):
     pass
 
@@ -74,15 +120,29 @@ class Folder:
     """A fresh folder with the registry and the setup file; the log goes to
     a folder of its own, so that it can be written when this one cannot."""
 
-    def __init__(self, scratch, name):
+    def __init__(self, scratch, name, kind, registries):
         self.path = os.path.join(scratch, name)
         os.makedirs(self.path)
         self.logs = os.path.join(scratch, name + "-log")
         os.makedirs(self.logs)
         self.log = os.path.join(self.logs, "run.log")
-        self.before, self.after = hive_text()
-        self.write(HIVE, self.before)
+        self.kind = kind
+        self.registries = registries
+        # The registry file's name: the program's own for the text file,
+        # the platform's setting for the hive.
+        self.registry = HIVE if kind == "text" else SOFTWARE
+        self.env = dict(os.environ)
+        self.env.pop("BRINDLEX_REGISTRY", None)
+        if kind == "hive":
+            self.env["BRINDLEX_REGISTRY"] = SOFTWARE
+        self.before = registries.before(kind)
+        self.write(self.registry, self.before)
         self.write("setup.inf", SETUP.encode())
+
+    def cleaned(self, name=None):
+        """Whether the registry file (or `name`) holds the run's deletions."""
+        name = name or self.registry
+        return self.registries.holds_after(self.kind, self.read(name), self.file(name))
 
     def file(self, name):
         return os.path.join(self.path, name)
@@ -91,8 +151,8 @@ class Folder:
         with open(self.file(name), "wb") as f:
             f.write(data)
 
-    def read(self, name=HIVE):
-        with open(self.file(name), "rb") as f:
+    def read(self, name=None):
+        with open(self.file(name or self.registry), "rb") as f:
             return f.read()
 
     def listing(self):
@@ -123,7 +183,7 @@ class Runner:
             command = ["unshare", "-m", "--propagation", "private",
                        "sh", "-ec", script, "sh"] + command
         try:
-            done = subprocess.run(list(prefix) + command, cwd=folder.path,
+            done = subprocess.run(list(prefix) + command, cwd=folder.path, env=folder.env,
                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                   stderr=subprocess.PIPE, timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -145,10 +205,10 @@ def expect_refused(folder, stderr, reason):
     expect(reason in stderr, f"stderr does not say {reason!r}: {stderr}")
 
 
-def expect_cleaned(folder, name=HIVE):
+def expect_cleaned(folder, name=None):
     log = folder.read_log()
     expect(SUCCESS in log and NOT_SAVED not in log, "the run did not succeed:\n" + log)
-    expect(folder.read(name) == folder.after, "the registry file does not hold the deletions")
+    expect(folder.cleaned(name), "the registry file does not hold the deletions")
 
 
 # --- the cases: each takes the runner and a fresh folder ---------------------
@@ -165,9 +225,9 @@ def case_full_file_system(runner, folder):
     # The registry and a filler that takes the rest of a small file system.
     stderr = runner.run(folder, shell=(
         f"mount -t tmpfs -o size=64k tmpfs '{folder.path}'\n"
-        f"cp '{folder.logs}/setup.inf' '{folder.logs}/{HIVE}' '{folder.path}/'\n"
+        f"cp '{folder.logs}/setup.inf' '{folder.logs}/{folder.registry}' '{folder.path}/'\n"
         f"dd if=/dev/zero of='{folder.path}/filler' bs=4k 2>/dev/null || true"),
-        after=f"cp {HIVE} '{folder.logs}/after.reg'; ls -a > '{folder.logs}/listing'")
+        after=f"cp {folder.registry} '{folder.logs}/after.reg'; ls -a > '{folder.logs}/listing'")
     log = folder.read_log()
     expect(DENIED in log and SUCCESS not in log, "the log does not show the refused open:\n" + log)
     expect("No space left on device" in stderr, "stderr does not name the full disk: " + stderr)
@@ -175,13 +235,14 @@ def case_full_file_system(runner, folder):
         expect(f.read() == folder.before, "the registry file was changed")
     with open(os.path.join(folder.logs, "listing")) as f:
         listing = f.read().split()
-    expect(listing == [".", "..", "filler", HIVE, "setup.inf"], f"files left: {listing}")
+    expect(listing == sorted([".", "..", "filler", folder.registry, "setup.inf"]),
+           f"files left: {listing}")
 
 
 def case_read_only_folder_for_user(runner, folder):
     need_root()
     os.chmod(folder.path, 0o755)
-    os.chown(folder.file(HIVE), 65534, 65534)
+    os.chown(folder.file(folder.registry), 65534, 65534)
     os.chmod(folder.logs, 0o777)
     stderr = runner.run(folder, prefix=["setpriv", "--reuid=65534", "--regid=65534",
                                         "--clear-groups"])
@@ -189,14 +250,14 @@ def case_read_only_folder_for_user(runner, folder):
 
 
 def case_read_only_file(runner, folder):
-    os.chmod(folder.file(HIVE), 0o444)
+    os.chmod(folder.file(folder.registry), 0o444)
     stderr = runner.run(folder)
     expect_refused(folder, stderr, "it is read-only")
-    expect(stat.S_IMODE(os.stat(folder.file(HIVE)).st_mode) == 0o444, "the mode changed")
+    expect(stat.S_IMODE(os.stat(folder.file(folder.registry)).st_mode) == 0o444, "the mode changed")
 
 
 def case_hard_link(runner, folder):
-    os.link(folder.file(HIVE), folder.file("other.reg"))
+    os.link(folder.file(folder.registry), folder.file("other.reg"))
     stderr = runner.run(folder)
     expect_refused(folder, stderr, "hard links")
     expect(folder.read("other.reg") == folder.before, "the other link changed")
@@ -204,27 +265,27 @@ def case_hard_link(runner, folder):
 
 def case_symbolic_link(runner, folder):
     os.makedirs(folder.file("store"))
-    os.rename(folder.file(HIVE), folder.file("store/real.reg"))
-    os.symlink("store/real.reg", folder.file(HIVE))
+    os.rename(folder.file(folder.registry), folder.file("store/real"))
+    os.symlink("store/real", folder.file(folder.registry))
     runner.run(folder)
-    expect(os.path.islink(folder.file(HIVE)), "the link was replaced by a file")
-    expect_cleaned(folder, "store/real.reg")
-    expect(os.listdir(folder.file("store")) == ["real.reg"], "files were left beside the target")
+    expect(os.path.islink(folder.file(folder.registry)), "the link was replaced by a file")
+    expect_cleaned(folder, "store/real")
+    expect(os.listdir(folder.file("store")) == ["real"], "files were left beside the target")
 
 
 def case_owner_and_mode_kept(runner, folder):
     need_root()
-    os.chown(folder.file(HIVE), 65534, 65534)
-    os.chmod(folder.file(HIVE), 0o640)
+    os.chown(folder.file(folder.registry), 65534, 65534)
+    os.chmod(folder.file(folder.registry), 0o640)
     runner.run(folder)
     expect_cleaned(folder)
-    info = os.stat(folder.file(HIVE))
+    info = os.stat(folder.file(folder.registry))
     expect((info.st_uid, info.st_gid) == (65534, 65534), f"owner now {info.st_uid}:{info.st_gid}")
     expect(stat.S_IMODE(info.st_mode) == 0o640, f"mode now {oct(info.st_mode)}")
 
 
 def case_attributes_and_acl_kept(runner, folder):
-    path = folder.file(HIVE)
+    path = folder.file(folder.registry)
     try:
         subprocess.run(["setfattr", "-n", "user.origin", "-v", "exported", path], check=True,
                        stderr=subprocess.PIPE)
@@ -242,8 +303,8 @@ def case_attributes_and_acl_kept(runner, folder):
 
 
 def case_fifo(runner, folder):
-    os.remove(folder.file(HIVE))
-    os.mkfifo(folder.file(HIVE))
+    os.remove(folder.file(folder.registry))
+    os.mkfifo(folder.file(folder.registry))
     stderr = runner.run(folder, timeout=20)
     expect(UNREADABLE in folder.read_log(), "the log does not say the registry is unavailable")
     expect("not a regular file" in stderr, stderr)
@@ -251,15 +312,15 @@ def case_fifo(runner, folder):
 
 def case_device_link(runner, folder):
     for device in ("/dev/zero", "/dev/urandom"):
-        os.remove(folder.file(HIVE))
-        os.symlink(device, folder.file(HIVE))
+        os.remove(folder.file(folder.registry))
+        os.symlink(device, folder.file(folder.registry))
         stderr = runner.run(folder, timeout=20)
         expect(UNREADABLE in folder.read_log(), f"{device}: the log does not say so")
         expect("not a regular file" in stderr, stderr)
 
 
 def case_foreign_lock(runner, folder):
-    with open(folder.file(HIVE), "rb") as held:
+    with open(folder.file(folder.registry), "rb") as held:
         fcntl.flock(held, fcntl.LOCK_EX)
         start = time.monotonic()
         stderr = runner.run(folder, timeout=90)
@@ -274,20 +335,24 @@ def case_foreign_writer(runner, folder):
     """An editor's save in place, in pieces, while the run reads and writes:
     the writer's file must be what stays, and the log must not claim a
     deletion that was lost."""
-    before, _ = hive_text(extra=2000)
-    # Whole sections at a time, so that what a reader sees at any moment is
-    # a file that parses.
-    sections = before.split(b"\r\n\r\n")
-    pieces = [b"".join(part + b"\r\n\r\n" for part in sections[i:i + 50] if part)
-              for i in range(0, len(sections), 50)]
+    before = folder.registries.before(folder.kind, extra=2000)
+    if folder.kind == "text":
+        # Whole sections at a time, so that what a reader sees at any moment
+        # is a file that parses.
+        sections = before.split(b"\r\n\r\n")
+        pieces = [b"".join(part + b"\r\n\r\n" for part in sections[i:i + 50] if part)
+                  for i in range(0, len(sections), 50)]
+    else:
+        # A hive read part-written is cut short: it is refused.
+        pieces = [before[i:i + 16384] for i in range(0, len(before), 16384)]
     assert b"".join(pieces) == before
     for attempt in range(6):
-        folder.write(HIVE, hive_text()[0])
+        folder.write(folder.registry, folder.registries.before(folder.kind))
         if os.path.exists(folder.log):
             os.remove(folder.log)
 
         def rewrite():
-            with open(folder.file(HIVE), "r+b") as f:
+            with open(folder.file(folder.registry), "r+b") as f:
                 f.truncate(0)
                 for piece in pieces:
                     f.write(piece)
@@ -318,32 +383,43 @@ def case_other_temporary_files_kept(runner, folder):
 
 
 def case_log_named_as_registry(runner, folder):
-    for log in (HIVE, "./" + HIVE, folder.file(HIVE)):
-        folder.write(HIVE, folder.before)
+    for log in (folder.registry, "./" + folder.registry, folder.file(folder.registry)):
+        folder.write(folder.registry, folder.before)
         stderr = runner.run(folder, log=log)
-        expect(folder.read() == folder.after, f"-l:{log}: the registry file is not the cleaned one")
+        expect(folder.cleaned(), f"-l:{log}: the registry file is not the cleaned one")
         expect(stderr == "", f"-l:{log}: stderr: {stderr}")
 
 
 CASES = [(name[5:], function) for name, function in sorted(globals().items())
          if name.startswith("case_")]
+# The cases about the file, not its format, that run on a hive too.
+HIVE_CASES = {"read_only_mount", "full_file_system", "read_only_folder_for_user",
+              "read_only_file", "hard_link", "symbolic_link", "owner_and_mode_kept",
+              "attributes_and_acl_kept", "fifo", "device_link", "foreign_lock",
+              "foreign_writer", "log_named_as_registry"}
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("program")
+    parser.add_argument("--empty-hive-tool")
     parser.add_argument("--filter", default="")
     args = parser.parse_args()
+    empty_hive_tool = args.empty_hive_tool or os.path.join(
+        os.path.dirname(os.path.abspath(args.program)), "brindlex_make_empty_hive")
     failures = 0
+    runs = [(name, function, "text") for name, function in CASES]
+    runs += [("hive_" + name, function, "hive") for name, function in CASES if name in HIVE_CASES]
     with tempfile.TemporaryDirectory(prefix="brindlex-store-") as scratch:
         os.chmod(scratch, 0o755)
         runner = Runner(args.program, scratch)
-        for name, function in CASES:
+        registries = Registries(empty_hive_tool, scratch)
+        for name, function, kind in runs:
             if args.filter not in name:
                 continue
-            folder = Folder(scratch, name)
+            folder = Folder(scratch, name, kind, registries)
             # Inputs a case copies in from outside the folder.
-            shutil.copy(folder.file(HIVE), folder.logs)
+            shutil.copy(folder.file(folder.registry), folder.logs)
             shutil.copy(folder.file("setup.inf"), folder.logs)
             try:
                 function(runner, folder)
@@ -354,7 +430,7 @@ def main():
                 failures += 1
                 print(f"FAILED  {name}: {failure}")
             sys.stdout.flush()
-    print(f"{len(CASES)} cases, {failures} failures")
+    print(f"{len(runs)} cases, {failures} failures")
     return 1 if failures else 0
 
 

@@ -4,6 +4,14 @@
 add_executable(brindlex_make_hive bench/make_hive.cpp bench/hive_shape.cpp)
 target_include_directories(brindlex_make_hive PRIVATE ${CMAKE_SOURCE_DIR})
 
+# A SOFTWARE-shaped binary hive of the same keys, written in the format
+# directly and checked with libhivex, for the offline-hive timings.
+if(NOT WIN32)
+  add_executable(brindlex_make_regf_hive bench/make_regf_hive.cpp bench/hive_shape.cpp)
+  target_include_directories(brindlex_make_regf_hive PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(brindlex_make_regf_hive PRIVATE brindlex_winapi)
+endif()
+
 # Benchmarks of the registry engine (Google Benchmark): one program,
 # brindlex_bench, built when the library is installed. They are not tests:
 # run the program by hand (see scripts/perf/ for whole-program timings).

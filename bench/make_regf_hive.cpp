@@ -1,8 +1,12 @@
 // brindlex_make_regf_hive: writes a SOFTWARE-shaped binary registry hive for
 // the offline-hive timings (scripts/perf/regf_perf.py): the keys of a
-// generated HKEY_CLASSES_ROOT\Installer hive (bench/hive_shape.h) below the
-// root's Classes key, each with a string and a DWORD value, beside a small
-// Microsoft\Windows branch. The format is written directly, as Windows
+// generated HKEY_CLASSES_ROOT\Installer hive (bench/hive_shape.h, at most
+// 150,000 keys, the target patch's tree among them) below the root's
+// Classes key, and as many keys again as the rest of the count asks for,
+// half of them class registrations (Classes\CLSID\{guid}\InprocServer32
+// and the like), half outside Classes (below Microsoft); each key with a
+// string and a DWORD value. No key has more than 60,000 subkeys: libhivex
+// refuses a key with more than 70,000. The format is written directly, as Windows
 // keeps it: subkey lists sorted by the upper-case names, as "lh" leaves of
 // at most 512 keys under an "ri" index when a key has more; one security
 // descriptor shared by every key. (Filling a hive of a million keys
@@ -12,7 +16,7 @@
 //
 // Usage: brindlex_make_regf_hive OUT --keys N [--tree M] [--setup FILE]
 // (--tree: keys of the target patch's tree, default a tenth of the keys).
-// Prints "N keys" (below HKEY_CLASSES_ROOT) and "target PRODUCT PATCH".
+// Prints "N keys" (all of the hive's) and "target PRODUCT PATCH".
 #include <hivex.h>
 
 #include <algorithm>
@@ -175,8 +179,12 @@ class HiveWriter {
 
  private:
   void Subkeys(const KeyTree& tree, const KeyNode* key, uint32_t cell) {
+    // Listed first: the tree walks a listing in constant time per step only
+    // while nothing else is listed.
+    std::vector<const KeyNode*> listed;
+    for (uint32_t i = 0; const KeyNode* child = tree.ChildAt(key, i); ++i) listed.push_back(child);
     std::vector<std::pair<std::string, uint32_t>> children;
-    for (uint32_t i = 0; const KeyNode* child = tree.ChildAt(key, i); ++i) {
+    for (const KeyNode* child : listed) {
       children.emplace_back(std::string(child->name()), Key(tree, child, child->name(), cell));
     }
     Link(cell, std::move(children));
@@ -217,8 +225,24 @@ class HiveWriter {
   size_t keys_ = 0;
 };
 
-// The hive of `text` (a generated regedit file) below Classes.
-std::string MakeRegfHive(const std::string& text, size_t* classes_keys) {
+size_t outside_keys_ = 0;  // keys written below Microsoft
+
+// Adds about `count` keys to `tree`: a GUID-named key with an
+// InprocServer32 subkey below each of `parents` in turn.
+void AddFiller(KeyTree* tree, const std::vector<std::string>& parents, size_t count) {
+  for (size_t i = 0; 2 * i < count; ++i) {
+    const uint64_t x = (i + 1) * 0x9E3779B97F4A7C15ull;
+    char guid[64];
+    std::snprintf(guid, sizeof guid, "{%08X-%04X-%04X-%04X-%012llX}", static_cast<unsigned>(x >> 32),
+                  static_cast<unsigned>(x >> 16) & 0xFFFF, static_cast<unsigned>(x) & 0xFFFF,
+                  static_cast<unsigned>(i & 0xFFFF), static_cast<unsigned long long>(i * 7919 + 17));
+    tree->AddPath(parents[i % parents.size()] + "\\" + guid + "\\InprocServer32");
+  }
+}
+
+// The hive of `text` (a generated regedit file) below Classes, with
+// `filler` keys beside it.
+std::string MakeRegfHive(const std::string& text, size_t filler, size_t* classes_keys) {
   KeyTree tree;
   HiveDocument document;
   HiveError error;
@@ -226,6 +250,13 @@ std::string MakeRegfHive(const std::string& text, size_t* classes_keys) {
     std::fprintf(stderr, "generated hive: line %zu: %s\n", error.line, error.message.c_str());
     std::exit(1);
   }
+  AddFiller(&tree, {"CLSID", "Interface", "WOW6432Node\\CLSID", "WOW6432Node\\Interface"},
+            filler / 2);
+  KeyTree outside;
+  AddFiller(&outside, {"Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components",
+                       "Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products",
+                       "Windows\\CurrentVersion\\Uninstall", "Windows NT\\CurrentVersion\\Fonts"},
+            filler - filler / 2);
   *classes_keys = tree.key_count();
   // The empty hive gives the base block and the security cell, copied
   // to the same offset (right after the root cell, whose size is the same).
@@ -242,10 +273,10 @@ std::string MakeRegfHive(const std::string& text, size_t* classes_keys) {
   if (root != root_at || security != security_at) std::exit(3);
   bins.bytes().replace(security, security_size, empty, base + security_at, security_size);
   const uint32_t classes = writer.Key(tree, tree.root(), "Classes", root);
-  const uint32_t microsoft = writer.Key(tree, nullptr, "Microsoft", root);
-  const uint32_t windows = writer.Key(tree, nullptr, "Windows", microsoft);
-  writer.Link(microsoft, {{"Windows", windows}});
+  const uint32_t microsoft = writer.Key(outside, outside.root(), "Microsoft", root);
   writer.Link(root, {{"Classes", classes}, {"Microsoft", microsoft}});
+  *classes_keys = tree.key_count();
+  outside_keys_ = outside.key_count();
   bins.Finish();
   Put32(&bins.bytes(), security + 4 + 0x0C, static_cast<uint32_t>(writer.keys()));
   std::string hive = empty.substr(0, base);
@@ -298,9 +329,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (!tree_given) spec.tree_size = spec.key_count / 10;
+  const size_t total = spec.key_count;
+  spec.key_count = std::min<size_t>(total, std::max<size_t>(150000, spec.tree_size + 50000));
   const GeneratedHive generated = MakeHive(spec);
   size_t keys = 0;
-  const std::string hive = MakeRegfHive(generated.text, &keys);
+  const std::string hive = MakeRegfHive(generated.text, total - std::min(total, generated.key_count), &keys);
   if (!WriteFile(out, hive) ||
       (!setup.empty() && !WriteFile(setup, "[Upgrade]\r\nProductKey=" + generated.product +
                                                "\r\nPatchKey1=" + generated.patch + "\r\n"))) {
@@ -310,11 +343,12 @@ int main(int argc, char** argv) {
   hive_h* opened = hivex_open(out.c_str(), 0);
   const size_t read = opened != nullptr ? CountKeys(opened, hivex_root(opened)) : 0;
   if (opened != nullptr) hivex_close(opened);
-  // The root, Classes, Microsoft and Windows besides the classes.
-  if (read != keys + 4) {
-    std::fprintf(stderr, "libhivex reads %zu keys of the %zu written\n", read, keys + 4);
+  // The root, Classes and Microsoft besides.
+  const size_t written = keys + outside_keys_ + 3;
+  if (read != written) {
+    std::fprintf(stderr, "libhivex reads %zu keys of the %zu written\n", read, written);
     return 1;
   }
-  std::printf("%zu keys\ntarget %s %s\n", keys, generated.product.c_str(), generated.patch.c_str());
+  std::printf("%zu keys\ntarget %s %s\n", written, generated.product.c_str(), generated.patch.c_str());
   return 0;
 }

@@ -27,15 +27,40 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <memory>
 #include <string>
 
 #include "inf/setup_files.h"
+#include "inf/system_setup_files.h"
+#include "tests/support/scratch_dir.h"
 
 constexpr char kContractProfile[] =
     "[UpGrade]\r\nproductKEY=PROD\r\nLong=ABCDEFGHIJ\r\nQuoted=\"Q\"\r\n";
 
 // Every test starts from a current directory holding the profile
 // "setup.inf", the directory "adir" and in it the empty file "inner.inf".
+// The adapter of the system's own SetupFiles (MakeSystemSetupFiles), in a
+// scratch current directory, for a platform whose names are separated by
+// `Separator` and compared with or without regard to case.
+template <char Separator, bool CaseSensitiveNames>
+struct SystemSetupFilesAdapter {
+  static constexpr char kSeparator = Separator;
+  static constexpr bool kCaseSensitiveNames = CaseSensitiveNames;
+
+  std::string CurrentDirectory() { return std::filesystem::current_path().string(); }
+  void AddFile(const std::string& name, const std::string& contents) {
+    cwd.dir.Write(name, contents);
+  }
+  void AddDirectory(const std::string& name) {
+    ASSERT_TRUE(std::filesystem::create_directory(cwd.dir.path() / name)) << name;
+  }
+  SetupFiles& files() { return *system; }
+
+  ScratchCurrentDirectory cwd;
+  std::unique_ptr<SetupFiles> system = MakeSystemSetupFiles();
+};
+
 template <typename Adapter>
 class SetupFilesContract : public ::testing::Test {
  protected:

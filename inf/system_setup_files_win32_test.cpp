@@ -14,22 +14,8 @@ namespace {
 
 using namespace std::string_literals;
 
-struct SystemAdapter {
-  static constexpr char kSeparator = '\\';
-  static constexpr bool kCaseSensitiveNames = false;
-
-  std::string CurrentDirectory() { return std::filesystem::current_path().string(); }
-  void AddFile(const std::string& name, const std::string& contents) {
-    cwd.dir.Write(name, contents);
-  }
-  void AddDirectory(const std::string& name) {
-    ASSERT_TRUE(std::filesystem::create_directory(cwd.dir.path() / name)) << name;
-  }
-  SetupFiles& files() { return *system; }
-
-  ScratchCurrentDirectory cwd;
-  std::unique_ptr<SetupFiles> system = MakeSystemSetupFiles();
-};
+// Names match without regard to case and '\\' separates them.
+using SystemAdapter = SystemSetupFilesAdapter<'\\', false>;
 
 INSTANTIATE_TYPED_TEST_SUITE_P(System, SetupFilesContract, SystemAdapter);
 

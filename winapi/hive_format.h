@@ -85,6 +85,8 @@ class HiveDocument {
   HiveEncoding encoding() const { return encoding_; }
 
  private:
+  template <HiveEncoding kEncoding>
+  bool ParseAs(size_t start, HiveError* error);
   bool WriteSection(size_t index, const HiveSink& sink) const;
   // The deepest key on the path of `section`, a deleted section, that the
   // section created and that still exists; null when there is none.

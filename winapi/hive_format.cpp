@@ -582,12 +582,19 @@ bool HiveDocument::Parse(std::string text, KeyTree* tree, HiveError* error) {
 }
 
 bool HiveDocument::Write(const HiveSink& sink) const {
-  const size_t prologue_end = sections_.empty() ? text_.size() : sections_.front().begin;
-  if (!sink(text_.data(), prologue_end)) return false;
+  // Kept sections lie one after another in the text: each run of them, with
+  // the text before the first section, goes out in one piece.
+  size_t kept_from = 0;
   for (size_t index = 0; index < sections_.size(); ++index) {
-    if (!WriteSection(index, sink)) return false;
+    const HiveSection& section = sections_[index];
+    if (section.key == nullptr || !section.key->deleted()) continue;
+    if (section.begin > kept_from && !sink(text_.data() + kept_from, section.begin - kept_from)) {
+      return false;
+    }
+    kept_from = index + 1 < sections_.size() ? sections_[index + 1].begin : text_.size();
+    if (!WriteReplacement(section, sink)) return false;
   }
-  return true;
+  return kept_from == text_.size() || sink(text_.data() + kept_from, text_.size() - kept_from);
 }
 
 std::string HiveDocument::ToString() const {
@@ -599,12 +606,7 @@ std::string HiveDocument::ToString() const {
   return out;
 }
 
-bool HiveDocument::WriteSection(size_t index, const HiveSink& sink) const {
-  const HiveSection& section = sections_[index];
-  if (section.key == nullptr || !section.key->deleted()) {
-    const size_t end = index + 1 < sections_.size() ? sections_[index + 1].begin : text_.size();
-    return sink(text_.data() + section.begin, end - section.begin);
-  }
+bool HiveDocument::WriteReplacement(const HiveSection& section, const HiveSink& sink) const {
   // Each key is created by one section only, so it is restored at most once.
   const KeyNode* kept = DeepestKeptKeyCreatedBy(section);
   if (kept == nullptr) return true;

@@ -87,7 +87,8 @@ class HiveDocument {
  private:
   template <HiveEncoding kEncoding>
   bool ParseAs(size_t start, HiveError* error);
-  bool WriteSection(size_t index, const HiveSink& sink) const;
+  // What takes the place of `section`, a deleted section.
+  bool WriteReplacement(const HiveSection& section, const HiveSink& sink) const;
   // The deepest key on the path of `section`, a deleted section, that the
   // section created and that still exists; null when there is none.
   static const KeyNode* DeepestKeptKeyCreatedBy(const HiveSection& section);

@@ -8,9 +8,66 @@
 
 namespace {
 
-using Units = std::u16string_view;
-
 constexpr std::string_view kRootName = "HKEY_CLASSES_ROOT";
+
+// The UTF-16 code units of a stretch of a file, read where they lie in its
+// bytes (no copy): an ANSI byte as the unit of its character, or a UTF-16LE
+// pair of bytes.
+template <HiveEncoding kEncoding>
+class Units {
+ public:
+  static constexpr size_t kUnitSize = kEncoding == HiveEncoding::kAnsi ? 1 : 2;
+  static constexpr size_t npos = std::string_view::npos;
+
+  Units() = default;
+  Units(const char* bytes, size_t count) : bytes_(bytes), count_(count) {}
+
+  size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  const char* bytes() const { return bytes_; }
+
+  char16_t operator[](size_t index) const {
+    const unsigned char low = static_cast<unsigned char>(bytes_[index * kUnitSize]);
+    if (kEncoding == HiveEncoding::kAnsi) return low < 0x80 ? low : AnsiToUtf16(low);
+    const unsigned char high = static_cast<unsigned char>(bytes_[index * kUnitSize + 1]);
+    return static_cast<char16_t>(low | (high << 8));
+  }
+  char16_t front() const { return (*this)[0]; }
+
+  // The units from `from` (at most the size), `count` of them at most.
+  Units substr(size_t from, size_t count = npos) const {
+    from = from < count_ ? from : count_;
+    const size_t rest = count_ - from;
+    return Units(bytes_ + from * kUnitSize, count < rest ? count : rest);
+  }
+
+  size_t find(char16_t unit, size_t from = 0) const {
+    for (size_t at = from; at < count_; ++at) {
+      if ((*this)[at] == unit) return at;
+    }
+    return npos;
+  }
+  size_t rfind(char16_t unit) const {
+    for (size_t at = count_; at-- > 0;) {
+      if ((*this)[at] == unit) return at;
+    }
+    return npos;
+  }
+
+  // True when the units start with, or are, the ASCII text `text`.
+  bool StartsWith(std::string_view text) const {
+    if (count_ < text.size()) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if ((*this)[i] != static_cast<unsigned char>(text[i])) return false;
+    }
+    return true;
+  }
+  bool Is(std::string_view text) const { return count_ == text.size() && StartsWith(text); }
+
+ private:
+  const char* bytes_ = "";
+  size_t count_ = 0;
+};
 
 // The blanks that the import skips between the parts of a line.
 bool IsBlank(char16_t unit) { return unit == u' ' || unit == u'\t'; }
@@ -33,16 +90,16 @@ int HexValue(char16_t unit) {
 
 bool IsHexDigit(char16_t unit) { return HexValue(unit) >= 0; }
 
-Units SkipBlanks(Units units) {
+template <typename Text>
+Text SkipBlanks(Text units) {
   size_t count = 0;
   while (count < units.size() && IsBlank(units[count])) ++count;
   return units.substr(count);
 }
 
-bool StartsWith(Units units, Units prefix) { return units.substr(0, prefix.size()) == prefix; }
-
 // True when `units` is the ASCII text `text`, letters in any case.
-bool EqualsAscii(Units units, std::string_view text) {
+template <typename Text>
+bool EqualsAscii(Text units, std::string_view text) {
   if (units.size() != text.size()) return false;
   for (size_t i = 0; i < text.size(); ++i) {
     char16_t unit = units[i];
@@ -56,15 +113,17 @@ bool EqualsAscii(Units units, std::string_view text) {
 
 // A hex number read as wcstoul(text, &end, 16) reads it: white space, a
 // sign, a "0x" prefix, digits (a 32-bit unsigned long, as on Windows).
+template <typename Text>
 struct CrtNumber {
   bool converted = false;  // false: no digits, `rest` is the whole text
   bool overflow = false;
   uint32_t value = 0;
-  Units rest;
+  Text rest;
 };
 
-CrtNumber ReadCrtHex(Units text) {
-  CrtNumber number;
+template <typename Text>
+CrtNumber<Text> ReadCrtHex(Text text) {
+  CrtNumber<Text> number;
   number.rest = text;
   size_t at = 0;
   while (at < text.size() && IsCrtSpace(text[at])) ++at;
@@ -95,13 +154,16 @@ CrtNumber ReadCrtHex(Units text) {
 // (`...,\ ;note`); ";" ends the value; after a byte come "," or blanks
 // and the end or ";...". Anything else makes the value invalid, so the next
 // line is not read as part of it.
-bool HexBytesContinue(Units bytes) {
+template <typename Text>
+bool HexBytesContinue(Text bytes) {
+  // Most values end on their own line: without a backslash they cannot go on.
+  if (bytes.rfind(u'\\') == Text::npos) return false;
   while (!bytes.empty()) {
-    const CrtNumber number = ReadCrtHex(bytes);
+    const CrtNumber<Text> number = ReadCrtHex(bytes);
     if (!number.converted) {
-      const Units rest = SkipBlanks(bytes);
+      const Text rest = SkipBlanks(bytes);
       if (rest.empty() || rest.front() != u'\\') return false;
-      const Units after = SkipBlanks(rest.substr(1));
+      const Text after = SkipBlanks(rest.substr(1));
       return after.empty() || after.front() == u';';
     }
     if (number.overflow || number.value > 0xFF) return false;
@@ -114,16 +176,17 @@ bool HexBytesContinue(Units bytes) {
 // The hex bytes of value data "hex:..." or "hex(type):...", the tags in
 // lower case only. Returns false for other data and for a bad type (no
 // "0x" prefix, at most 32 bits; an empty type is 0).
-bool HexBytesOf(Units data, Units* bytes) {
-  if (StartsWith(data, u"hex:")) {
+template <typename Text>
+bool HexBytesOf(Text data, Text* bytes) {
+  if (data.StartsWith("hex:")) {
     *bytes = data.substr(4);
     return true;
   }
-  if (!StartsWith(data, u"hex(")) return false;
-  const Units type = data.substr(4);
+  if (!data.StartsWith("hex(")) return false;
+  const Text type = data.substr(4);
   if (type.empty() || (type.size() > 1 && (type[1] == u'x' || type[1] == u'X'))) return false;
-  const CrtNumber number = ReadCrtHex(type);
-  if (number.overflow || !StartsWith(number.rest, u"):")) return false;
+  const CrtNumber<Text> number = ReadCrtHex(type);
+  if (number.overflow || !number.rest.StartsWith("):")) return false;
   *bytes = number.rest.substr(2);
   return true;
 }
@@ -131,7 +194,8 @@ bool HexBytesOf(Units data, Units* bytes) {
 // Skips the name of a value line: "@", or a quoted name in which a
 // backslash escapes the character after it ("\0" and a backslash at the
 // end make it invalid). Returns false when the name is invalid.
-bool SkipValueName(Units* line) {
+template <typename Text>
+bool SkipValueName(Text* line) {
   if (line->front() == u'@') {
     *line = line->substr(1);
     return true;
@@ -150,65 +214,96 @@ bool SkipValueName(Units* line) {
 // How a line ends.
 enum class LineEnd { kNone, kLf, kCr, kCrLf };
 
-// Reads the UTF-16 units of one file, line by line. Lines end in CR LF, LF
-// or CR alone, as the import splits them.
+// Little-endian 64-bit word of the 8 bytes at `bytes`.
+uint64_t LoadWord(const char* bytes) {
+  uint64_t word = 0;
+  for (int i = 7; i >= 0; --i) word = (word << 8) | static_cast<unsigned char>(bytes[i]);
+  return word;
+}
+
+// The lanes (units of `kUnitSize` bytes) of `word` that hold a unit below 14
+// (the units a line can end at, zero, LF and CR, are among them): the top
+// bit of each such lane is set. Lanes above the lowest flagged one may be
+// flagged wrongly (a borrow); the lowest is always right.
+template <size_t kUnitSize>
+uint64_t LanesBelow14(uint64_t word) {
+  constexpr uint64_t kOnes = kUnitSize == 1 ? 0x0101010101010101u : 0x0001000100010001u;
+  constexpr uint64_t kTops = kOnes << (8 * kUnitSize - 1);
+  return (word - kOnes * 14) & ~word & kTops;
+}
+
+// The index of the first unit at or after `from` that is zero, LF or CR;
+// the size when there is none. Looks at a word of units at a time.
+template <HiveEncoding kEncoding>
+size_t FindLineBreak(Units<kEncoding> units, size_t from) {
+  constexpr size_t kUnitSize = Units<kEncoding>::kUnitSize;
+  constexpr size_t kPerWord = 8 / kUnitSize;
+  size_t at = from;
+  while (at < units.size()) {
+    if (units.size() - at >= kPerWord) {
+      const uint64_t lanes = LanesBelow14<kUnitSize>(LoadWord(units.bytes() + at * kUnitSize));
+      if (lanes == 0) {
+        at += kPerWord;
+        continue;
+      }
+      at += static_cast<size_t>(__builtin_ctzll(lanes)) / (8 * kUnitSize);
+    }
+    const char16_t unit = units[at];
+    if (unit == 0 || unit == u'\n' || unit == u'\r') return at;
+    ++at;
+  }
+  return units.size();
+}
+
+// Reads the UTF-16 units of one file, line by line, where they lie. Lines
+// end in CR LF, LF or CR alone, as the import splits them.
+template <HiveEncoding kEncoding>
 class LineReader {
  public:
-  LineReader(const std::string& text, HiveEncoding encoding, size_t start)
-      : text_(text), encoding_(encoding), position_(start) {}
+  using Text = Units<kEncoding>;
 
-  bool AtEnd() const { return position_ >= text_.size(); }
-  size_t position() const { return position_; }
+  // `start` is the byte the first line starts at.
+  LineReader(const std::string& text, size_t start)
+      : all_(text.data(), text.size() / Text::kUnitSize), position_(start / Text::kUnitSize) {}
+
+  bool AtEnd() const { return position_ >= all_.size(); }
+  // The byte the next line starts at.
+  size_t position() const { return position_ * Text::kUnitSize; }
   size_t line_number() const { return line_number_; }
   LineEnd line_end() const { return line_end_; }
 
-  // Decodes the next line, without its line end, into `*line` (ANSI bytes
-  // as their UTF-16 characters). Returns false, with `*error` set, for a
-  // zero character.
-  bool Next(std::u16string* line, std::string* error);
+  // Gives the next line, without its line end, in `*line`. Returns false,
+  // with `*error` set, for a zero character.
+  bool Next(Text* line, std::string* error);
 
  private:
-  char16_t UnitAt(size_t offset) const;
-
-  const std::string& text_;
-  HiveEncoding encoding_;
-  size_t position_;
+  Text all_;
+  size_t position_;  // in units
   size_t line_number_ = 0;
   LineEnd line_end_ = LineEnd::kNone;
 };
 
-char16_t LineReader::UnitAt(size_t offset) const {
-  const unsigned char low = static_cast<unsigned char>(text_[offset]);
-  if (encoding_ == HiveEncoding::kAnsi) return AnsiToUtf16(low);
-  const unsigned char high = static_cast<unsigned char>(text_[offset + 1]);
-  return static_cast<char16_t>(low | (high << 8));
-}
-
-bool LineReader::Next(std::u16string* line, std::string* error) {
-  const size_t unit_size = encoding_ == HiveEncoding::kAnsi ? 1 : 2;
+template <HiveEncoding kEncoding>
+bool LineReader<kEncoding>::Next(Text* line, std::string* error) {
   ++line_number_;
-  line->clear();
+  const size_t end = FindLineBreak(all_, position_);
+  *line = all_.substr(position_, end - position_);
+  position_ = end;
   line_end_ = LineEnd::kNone;
-  while (position_ < text_.size()) {
-    const char16_t unit = UnitAt(position_);
-    position_ += unit_size;
-    if (unit == u'\n') {
-      line_end_ = LineEnd::kLf;
-      return true;
+  if (end == all_.size()) return true;
+  const char16_t unit = all_[end];
+  if (unit == 0) {
+    *error = "zero character";
+    return false;
+  }
+  ++position_;
+  line_end_ = LineEnd::kLf;
+  if (unit == u'\r') {
+    line_end_ = LineEnd::kCr;
+    if (position_ < all_.size() && all_[position_] == u'\n') {
+      ++position_;
+      line_end_ = LineEnd::kCrLf;
     }
-    if (unit == u'\r') {
-      line_end_ = LineEnd::kCr;
-      if (position_ < text_.size() && UnitAt(position_) == u'\n') {
-        position_ += unit_size;
-        line_end_ = LineEnd::kCrLf;
-      }
-      return true;
-    }
-    if (unit == 0) {
-      *error = "zero character";
-      return false;
-    }
-    line->push_back(unit);
   }
   return true;
 }
@@ -217,33 +312,40 @@ bool LineReader::Next(std::u16string* line, std::string* error) {
 // the sections. Lines that the import skips (of unknown form, bad value
 // data, a section line without "]" or with a blank after "[") are passed
 // over and stay where they are, in the section they are in.
+template <HiveEncoding kEncoding>
 class HiveParser {
  public:
-  HiveParser(LineReader* reader, KeyTree* tree) : reader_(*reader), tree_(*tree) {}
+  using Text = Units<kEncoding>;
+
+  HiveParser(LineReader<kEncoding>* reader, KeyTree* tree) : reader_(*reader), tree_(*tree) {}
 
   // Returns false with `*error` set at the first fault.
   bool Run(std::vector<HiveSection>* sections, std::string* error);
 
  private:
-  bool ParseLine(Units line, size_t begin, std::string* error);
-  void ContinueHexBytes(Units line);
-  bool ParseSection(Units line, size_t begin, std::string* error);
-  bool AddClassesRootKey(Units path, HiveSection* section, std::string* error);
-  bool AddChild(Units name, size_t depth, KeyNode* parent, std::string* error);
-  void ParseValue(Units line);
+  bool ParseLine(Text line, size_t begin, std::string* error);
+  void ContinueHexBytes(Text line);
+  bool ParseSection(Text line, size_t begin, std::string* error);
+  bool AddClassesRootKey(Text path, HiveSection* section, std::string* error);
+  bool AnsiName(Text name, std::string_view* ansi, std::string* error);
+  bool AddChild(std::string_view name, size_t depth, KeyNode* parent, std::string* error);
+  void ParseValue(Text line);
 
-  LineReader& reader_;
+  LineReader<kEncoding>& reader_;
   KeyTree& tree_;
   std::vector<HiveSection>* sections_ = nullptr;
   bool continued_ = false;  // the previous line ended hex bytes with "\"
-  // The names of the last section's path and their keys: sections that
-  // follow each other mostly share the start of their paths.
-  std::vector<std::pair<std::u16string, KeyNode*>> previous_path_;
+  // The keys of the last section's path: sections that follow each other
+  // mostly share the start of their paths. A name that matches the one
+  // these keys were created with names the same key.
+  std::vector<KeyNode*> previous_path_;
+  std::string name_;  // a UTF-16 file's key name in ANSI
 };
 
-bool HiveParser::Run(std::vector<HiveSection>* sections, std::string* error) {
+template <HiveEncoding kEncoding>
+bool HiveParser<kEncoding>::Run(std::vector<HiveSection>* sections, std::string* error) {
   sections_ = sections;
-  std::u16string line;
+  Text line;
   while (!reader_.AtEnd()) {
     const size_t begin = reader_.position();
     if (!reader_.Next(&line, error) || !ParseLine(line, begin, error)) return false;
@@ -252,15 +354,17 @@ bool HiveParser::Run(std::vector<HiveSection>* sections, std::string* error) {
   return true;
 }
 
-bool HiveParser::ParseLine(Units line, size_t begin, std::string* error) {
-  const Units text = SkipBlanks(line);
+template <HiveEncoding kEncoding>
+bool HiveParser<kEncoding>::ParseLine(Text line, size_t begin, std::string* error) {
+  const Text text = SkipBlanks(line);
   if (continued_) {
     ContinueHexBytes(text);
     return true;
   }
   if (text.empty()) return true;
-  if (text.front() == u'[') return ParseSection(text, begin, error);
-  if (text.front() == u'"' || text.front() == u'@') ParseValue(text);
+  const char16_t first = text.front();
+  if (first == u'[') return ParseSection(text, begin, error);
+  if (first == u'"' || first == u'@') ParseValue(text);
   // Anything else (comments ";..." and "#...", lines of unknown form) is
   // passed over.
   return true;
@@ -270,27 +374,29 @@ bool HiveParser::ParseLine(Units line, size_t begin, std::string* error) {
 // passed over and the value goes on; hex bytes go on with it; anything else
 // ("#" comments, a section line) ends the value as invalid, and the line
 // goes with it.
-void HiveParser::ContinueHexBytes(Units text) {
+template <HiveEncoding kEncoding>
+void HiveParser<kEncoding>::ContinueHexBytes(Text text) {
   if (text.empty() || text.front() == u';') return;
   continued_ = IsHexDigit(text.front()) && HexBytesContinue(text);
 }
 
-bool HiveParser::ParseSection(Units line, size_t begin, std::string* error) {
-  const Units inside = line.substr(1);
+template <HiveEncoding kEncoding>
+bool HiveParser<kEncoding>::ParseSection(Text line, size_t begin, std::string* error) {
+  const Text inside = line.substr(1);
   // The last "]" closes the name: "]" is an ordinary name character, and
   // what follows the last one is passed over.
   const size_t close = inside.rfind(u']');
-  if (inside.empty() || IsBlank(inside.front()) || close == Units::npos) {
+  if (inside.empty() || IsBlank(inside.front()) || close == Text::npos) {
     return true;  // the import passes the line over; the section goes on
   }
   if (inside.front() == u'-') {
     *error = "deletion sections \"[-...]\" are not supported";
     return false;
   }
-  const Units name = inside.substr(0, close);
+  const Text name = inside.substr(0, close);
   const size_t separator = name.find(u'\\');
-  const Units root = name.substr(0, separator);
-  const Units path = separator == Units::npos ? Units() : name.substr(separator + 1);
+  const Text root = name.substr(0, separator);
+  const Text path = separator == Text::npos ? Text() : name.substr(separator + 1);
   HiveSection section;
   section.begin = begin;
   section.created_from = HiveSection::kCreatedNone;
@@ -305,18 +411,21 @@ bool HiveParser::ParseSection(Units line, size_t begin, std::string* error) {
   return true;
 }
 
-bool HiveParser::AddClassesRootKey(Units path, HiveSection* section, std::string* error) {
+template <HiveEncoding kEncoding>
+bool HiveParser<kEncoding>::AddClassesRootKey(Text path, HiveSection* section,
+                                              std::string* error) {
   KeyNode* node = tree_.root();
   size_t depth = 0;
-  bool same_so_far = true;  // as the previous section's path, name for name
+  bool same_so_far = true;  // as the previous section's path, key for key
   size_t start = 0;
   while (start <= path.size()) {
     size_t end = path.find(u'\\', start);
-    if (end == Units::npos) end = path.size();
+    if (end == Text::npos) end = path.size();
     if (end > start) {
-      const Units name = path.substr(start, end - start);
+      std::string_view name;
+      if (!AnsiName(path.substr(start, end - start), &name, error)) return false;
       same_so_far =
-          same_so_far && depth < previous_path_.size() && previous_path_[depth].first == name;
+          same_so_far && depth < previous_path_.size() && previous_path_[depth]->name() == name;
       if (!same_so_far) {
         const size_t keys_before = tree_.key_count();
         if (!AddChild(name, depth, node, error)) return false;
@@ -325,7 +434,7 @@ bool HiveParser::AddClassesRootKey(Units path, HiveSection* section, std::string
           section->created_from = static_cast<uint16_t>(depth + 1);
         }
       }
-      node = previous_path_[depth].second;
+      node = previous_path_[depth];
       ++depth;
     }
     start = end + 1;
@@ -334,17 +443,34 @@ bool HiveParser::AddClassesRootKey(Units path, HiveSection* section, std::string
   return true;
 }
 
-bool HiveParser::AddChild(Units name, size_t depth, KeyNode* parent, std::string* error) {
-  std::string ansi;
-  for (char16_t unit : name) {
-    unsigned char byte = 0;
-    if (!Utf16ToAnsi(unit, &byte)) {
-      *error = "key name has a character outside the ANSI code page";
-      return false;
-    }
-    ansi.push_back(static_cast<char>(byte));
+// The ANSI bytes of key name `name`: in an ANSI file the bytes themselves.
+template <HiveEncoding kEncoding>
+bool HiveParser<kEncoding>::AnsiName(Text name, std::string_view* ansi, std::string* error) {
+  if (kEncoding == HiveEncoding::kAnsi) {
+    *ansi = std::string_view(name.bytes(), name.size());
+    return true;
   }
-  if (ansi.size() > KeyTree::kMaxNameLength) {
+  name_.resize(name.size());
+  for (size_t at = 0; at < name.size(); ++at) {
+    const char16_t unit = name[at];
+    unsigned char byte = static_cast<unsigned char>(unit);
+    // Below U+0080 and from U+00A0 to U+00FF a unit is its own byte.
+    if ((unit >= 0x80 && unit < 0xA0) || unit > 0xFF) {
+      if (!Utf16ToAnsi(unit, &byte)) {
+        *error = "key name has a character outside the ANSI code page";
+        return false;
+      }
+    }
+    name_[at] = static_cast<char>(byte);
+  }
+  *ansi = name_;
+  return true;
+}
+
+template <HiveEncoding kEncoding>
+bool HiveParser<kEncoding>::AddChild(std::string_view name, size_t depth, KeyNode* parent,
+                                     std::string* error) {
+  if (name.size() > KeyTree::kMaxNameLength) {
     *error = "key name longer than 256 characters";
     return false;
   }
@@ -353,19 +479,20 @@ bool HiveParser::AddChild(Units name, size_t depth, KeyNode* parent, std::string
     return false;
   }
   previous_path_.resize(depth + 1);
-  previous_path_[depth] = {std::u16string(name), tree_.AddChild(parent, ansi)};
+  previous_path_[depth] = tree_.AddChild(parent, name);
   return true;
 }
 
 // Only hex bytes ending in "\" matter here: the next line continues them.
 // Every other value, valid or not, takes its own line only (with or without
 // a key to go to, as before the first section).
-void HiveParser::ParseValue(Units line) {
-  Units rest = line;
+template <HiveEncoding kEncoding>
+void HiveParser<kEncoding>::ParseValue(Text line) {
+  Text rest = line;
   if (!SkipValueName(&rest)) return;
   rest = SkipBlanks(rest);
   if (rest.empty() || rest.front() != u'=') return;
-  Units bytes;
+  Text bytes;
   if (HexBytesOf(SkipBlanks(rest.substr(1)), &bytes)) continued_ = HexBytesContinue(bytes);
 }
 
@@ -393,12 +520,13 @@ bool DetectEncoding(const std::string& text, HiveEncoding* encoding, size_t* sta
   return true;
 }
 
-bool IsHeader(Units line) {
+template <typename Text>
+bool IsHeader(Text line) {
   // The import takes the header in this exact spelling, after blanks but
   // with none after it: it refuses "Windows Registry Editor Version 5.00 "
   // and reads nothing from "REGEDIT4 ".
-  const Units header = SkipBlanks(line);
-  return header == u"Windows Registry Editor Version 5.00" || header == u"REGEDIT4";
+  const Text header = SkipBlanks(line);
+  return header.Is("Windows Registry Editor Version 5.00") || header.Is("REGEDIT4");
 }
 
 const char* LineEndText(LineEnd end) {
@@ -414,7 +542,32 @@ const char* LineEndText(LineEnd end) {
   return "\n";
 }
 
+// Room for the sections of a file of `units` units without growing the
+// list on the way, for files with up to a section per 64 units (exports
+// hold one per 150 or more): memory reserved and never written costs none.
+size_t EstimatedSectionCount(size_t units) { return units / 64 + 16; }
+
 }  // namespace
+
+template <HiveEncoding kEncoding>
+bool HiveDocument::ParseAs(size_t start, HiveError* error) {
+  LineReader<kEncoding> reader(text_, start);
+  Units<kEncoding> header;
+  if (!reader.Next(&header, &error->message)) return false;
+  if (!IsHeader(header)) {
+    error->message =
+        "the first line is not \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\"";
+    return false;
+  }
+  line_end_ = LineEndText(reader.line_end());
+  sections_.reserve(EstimatedSectionCount(text_.size() / Units<kEncoding>::kUnitSize));
+  HiveParser<kEncoding> parser(&reader, tree_);
+  if (!parser.Run(&sections_, &error->message)) {
+    error->line = reader.line_number();
+    return false;
+  }
+  return true;
+}
 
 bool HiveDocument::Parse(std::string text, KeyTree* tree, HiveError* error) {
   text_ = std::move(text);
@@ -424,30 +577,24 @@ bool HiveDocument::Parse(std::string text, KeyTree* tree, HiveError* error) {
   error->line = 1;
   size_t start = 0;
   if (!DetectEncoding(text_, &encoding_, &start, &error->message)) return false;
-  LineReader reader(text_, encoding_, start);
-  std::u16string header;
-  if (!reader.Next(&header, &error->message)) return false;
-  if (!IsHeader(header)) {
-    error->message =
-        "the first line is not \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\"";
-    return false;
-  }
-  line_end_ = LineEndText(reader.line_end());
-  HiveParser parser(&reader, tree);
-  if (!parser.Run(&sections_, &error->message)) {
-    error->line = reader.line_number();
-    return false;
-  }
-  return true;
+  if (encoding_ == HiveEncoding::kAnsi) return ParseAs<HiveEncoding::kAnsi>(start, error);
+  return ParseAs<HiveEncoding::kUtf16Le>(start, error);
 }
 
 bool HiveDocument::Write(const HiveSink& sink) const {
-  const size_t prologue_end = sections_.empty() ? text_.size() : sections_.front().begin;
-  if (!sink(text_.data(), prologue_end)) return false;
+  // Kept sections lie one after another in the text: each run of them, with
+  // the text before the first section, goes out in one piece.
+  size_t kept_from = 0;
   for (size_t index = 0; index < sections_.size(); ++index) {
-    if (!WriteSection(index, sink)) return false;
+    const HiveSection& section = sections_[index];
+    if (section.key == nullptr || !section.key->deleted()) continue;
+    if (section.begin > kept_from && !sink(text_.data() + kept_from, section.begin - kept_from)) {
+      return false;
+    }
+    kept_from = index + 1 < sections_.size() ? sections_[index + 1].begin : text_.size();
+    if (!WriteReplacement(section, sink)) return false;
   }
-  return true;
+  return kept_from == text_.size() || sink(text_.data() + kept_from, text_.size() - kept_from);
 }
 
 std::string HiveDocument::ToString() const {
@@ -459,12 +606,7 @@ std::string HiveDocument::ToString() const {
   return out;
 }
 
-bool HiveDocument::WriteSection(size_t index, const HiveSink& sink) const {
-  const HiveSection& section = sections_[index];
-  if (section.key == nullptr || !section.key->deleted()) {
-    const size_t end = index + 1 < sections_.size() ? sections_[index + 1].begin : text_.size();
-    return sink(text_.data() + section.begin, end - section.begin);
-  }
+bool HiveDocument::WriteReplacement(const HiveSection& section, const HiveSink& sink) const {
   // Each key is created by one section only, so it is restored at most once.
   const KeyNode* kept = DeepestKeptKeyCreatedBy(section);
   if (kept == nullptr) return true;

@@ -85,7 +85,10 @@ class HiveDocument {
   HiveEncoding encoding() const { return encoding_; }
 
  private:
-  bool WriteSection(size_t index, const HiveSink& sink) const;
+  template <HiveEncoding kEncoding>
+  bool ParseAs(size_t start, HiveError* error);
+  // What takes the place of `section`, a deleted section.
+  bool WriteReplacement(const HiveSection& section, const HiveSink& sink) const;
   // The deepest key on the path of `section`, a deleted section, that the
   // section created and that still exists; null when there is none.
   static const KeyNode* DeepestKeptKeyCreatedBy(const HiveSection& section);

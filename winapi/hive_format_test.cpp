@@ -203,6 +203,7 @@ TEST_F(HiveFormatTest, ExportsNeedNoAddedSections) {
 
 TEST_F(HiveFormatTest, StopsWhenTheSinkFails) {
   Load(kExportCrLf);
+  Delete("Installer\\Patches\\P1\\SourceList");  // the text before it, and after it
   int pieces = 0;
   EXPECT_FALSE(document_.Write([&pieces](const char*, size_t) { return ++pieces < 2; }));
   EXPECT_EQ(2, pieces);

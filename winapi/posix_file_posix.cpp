@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "winapi/read_file.h"
+
 namespace {
 
 constexpr std::chrono::milliseconds kLockRetry{10};
@@ -31,8 +33,7 @@ std::string ProcessName(long pid) {
 // Reads up to `limit` bytes of `fd` from its start, and one more when there
 // are: a file that grew while it was read shows as more than its size.
 FileStatus ReadFromStart(int fd, size_t limit, std::string* contents) {
-  contents->clear();
-  contents->reserve(limit + 1);
+  ReserveForReading(contents, limit + 1);
   char chunk[1 << 16];
   while (contents->size() <= limit) {
     const ssize_t got = pread(fd, chunk, sizeof chunk, static_cast<off_t>(contents->size()));

@@ -73,9 +73,10 @@ bool KeyTree::IsValidName(std::string_view name) {
 
 KeyNode* KeyTree::AddChild(KeyNode* parent, std::string_view name) {
   if (parent->deleted_ || !IsValidName(name)) return nullptr;
-  if (KeyNode* existing = FindChild(parent, name)) return existing;
+  const uint32_t hash = HashOf(parent, name);
+  if (KeyNode* existing = FindHashedChild(parent, name, hash)) return existing;
   KeyNode* child = NewChild(parent, name);
-  child->hash_ = HashOf(parent, name);
+  child->hash_ = hash;
   IndexInsert(child);
   return child;
 }
@@ -157,8 +158,12 @@ RegStatus KeyTree::EnumName(const KeyNode* key, uint32_t index, char* name,
 }
 
 KeyNode* KeyTree::FindChild(const KeyNode* parent, std::string_view name) const {
+  return FindHashedChild(parent, name, HashOf(parent, name));
+}
+
+KeyNode* KeyTree::FindHashedChild(const KeyNode* parent, std::string_view name,
+                                  uint32_t hash) const {
   if (!parent->children_ || index_.empty()) return nullptr;
-  const uint32_t hash = HashOf(parent, name);
   const size_t mask = index_.size() - 1;
   for (size_t slot = hash & mask; KeyNode* node = index_[slot].node; slot = (slot + 1) & mask) {
     if (index_[slot].hash == hash && node->parent_ == parent &&

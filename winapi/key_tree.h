@@ -206,6 +206,8 @@ class KeyTree {
     uint32_t hash = 0;
   };
   static uint32_t HashOf(const KeyNode* parent, std::string_view name);
+  // FindChild with `hash` = HashOf(parent, name) already known.
+  KeyNode* FindHashedChild(const KeyNode* parent, std::string_view name, uint32_t hash) const;
   size_t SlotOf(const KeyNode* node) const;
   void IndexInsert(KeyNode* node);
   void IndexErase(const KeyNode* node);

@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr size_t kCopyChunk = 1 << 20;
-
 struct HiveCloser {
   void operator()(hive_h* hive) const { hivex_close(hive); }
 };
@@ -446,16 +444,19 @@ bool RegfHive::Impl::WriteToFile(int fd) { return Commit(fd); }
 bool RegfHive::Impl::Write(const HiveSink& sink) {
   Descriptor copy(memfd_create("brindlex-hive-out", MFD_CLOEXEC));
   if (copy.get() < 0 || !Commit(copy.get())) return false;
-  std::vector<char> chunk(kCopyChunk);
-  off_t at = 0;
-  for (;;) {
-    const ssize_t got = pread(copy.get(), chunk.data(), chunk.size(), at);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) return true;
-    if (!sink(chunk.data(), static_cast<size_t>(got))) return false;
-    at += got;
-  }
+  const off_t size = lseek(copy.get(), 0, SEEK_END);
+  if (size < 0) return false;
+  if (size == 0) return true;
+  // The committed hive goes to the sink in one piece straight from the
+  // memory file's pages, without a further copy through a buffer.
+  void* const mapped = mmap(nullptr, static_cast<size_t>(size), PROT_READ,
+                            MAP_SHARED | MAP_POPULATE, copy.get(), 0);
+  if (mapped == MAP_FAILED) return false;
+  const bool written = sink(static_cast<const char*>(mapped), static_cast<size_t>(size));
+  const int saved = errno;
+  munmap(mapped, static_cast<size_t>(size));
+  errno = saved;
+  return written;
 }
 
 RegfHive::RegfHive() : impl_(std::make_unique<Impl>()) {}

@@ -31,16 +31,22 @@ std::string ProcessName(long pid) {
 // Reads up to `limit` bytes of `fd` from its start, and one more when there
 // are: a file that grew while it was read shows as more than its size.
 FileStatus ReadFromStart(int fd, size_t limit, std::string* contents) {
-  contents->clear();
-  contents->reserve(limit + 1);
-  char chunk[1 << 16];
-  while (contents->size() <= limit) {
-    const ssize_t got = pread(fd, chunk, sizeof chunk, static_cast<off_t>(contents->size()));
+  // Straight into the string, without a copy through a buffer: a registry
+  // hive may be hundreds of megabytes.
+  contents->assign(limit + 1, '\0');
+  size_t have = 0;
+  while (have < contents->size()) {
+    const ssize_t got = pread(fd, &(*contents)[have], contents->size() - have,
+                              static_cast<off_t>(have));
     if (got == 0) break;
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return FileStatus::Errno("cannot read");
-    contents->append(chunk, static_cast<size_t>(got));
+    if (got < 0) {
+      contents->clear();
+      return FileStatus::Errno("cannot read");
+    }
+    have += static_cast<size_t>(got);
   }
+  contents->resize(have);
   return FileStatus::Ok();
 }
 

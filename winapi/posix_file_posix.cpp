@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
 
+#include <cstdint>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -28,25 +30,34 @@ std::string ProcessName(long pid) {
   return name;
 }
 
+constexpr size_t kLargePage = 2 << 20;
+
+// Asks for large pages for the whole pages within `size` bytes at `data`:
+// filling a large fresh buffer (a registry hive may be hundreds of
+// megabytes) costs a page fault per page touched, which on the virtual
+// machines measured takes longer than the copy; with large pages there are
+// 512 times fewer. Only advice: where it is not taken, nothing changes.
+void AdviseLargePages(char* data, size_t size) {
+  if (size < 2 * kLargePage) return;
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kLargePage - 1) & ~(kLargePage - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(kLargePage - 1);
+  if (end > begin) (void)madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
 // Reads up to `limit` bytes of `fd` from its start, and one more when there
 // are: a file that grew while it was read shows as more than its size.
 FileStatus ReadFromStart(int fd, size_t limit, std::string* contents) {
-  // Straight into the string, without a copy through a buffer: a registry
-  // hive may be hundreds of megabytes.
-  contents->assign(limit + 1, '\0');
-  size_t have = 0;
-  while (have < contents->size()) {
-    const ssize_t got = pread(fd, &(*contents)[have], contents->size() - have,
-                              static_cast<off_t>(have));
+  contents->clear();
+  contents->reserve(limit + 1);
+  AdviseLargePages(contents->data(), contents->capacity());
+  char chunk[1 << 16];
+  while (contents->size() <= limit) {
+    const ssize_t got = pread(fd, chunk, sizeof chunk, static_cast<off_t>(contents->size()));
     if (got == 0) break;
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      contents->clear();
-      return FileStatus::Errno("cannot read");
-    }
-    have += static_cast<size_t>(got);
+    if (got < 0) return FileStatus::Errno("cannot read");
+    contents->append(chunk, static_cast<size_t>(got));
   }
-  contents->resize(have);
   return FileStatus::Ok();
 }
 

@@ -378,6 +378,8 @@ class HiveRegistry : public Registry {
   // for a key without full access.
   RegStatus DenyFullAccess(RegKey parent, const char* path);
   FileStatus CheckUnchanged() const;
+  // Whether the locked file is as ReadUnchanging found it; a Failure if not.
+  FileStatus CheckReadAgainUnchanged() const;
   RegStatus Commit();
   void Unload();
 
@@ -432,6 +434,9 @@ FileStatus HiveRegistry::Read(RegStatus* unusable) {
   *unusable = kRegBadDb;
   status = Parse(std::move(bytes));
   if (!status.ok()) return status;
+  *unusable = kRegCantRead;
+  if (regf_) status = CheckReadAgainUnchanged();
+  if (!status.ok()) return status;
   *unusable = kRegSuccess;
   return FileStatus::Ok();
 }
@@ -441,8 +446,13 @@ FileStatus HiveRegistry::Parse(std::string bytes) {
   // loader tells a hive: the signature, whatever the file's name.
   HiveError error;
   if (IsRegfHive(bytes)) {
+    // libhivex reads the locked file again rather than a copy of the bytes
+    // in memory; the deletes are checked against the bytes, so the file
+    // must not have changed since they were read.
     regf_ = std::make_unique<RegfHive>();
-    if (regf_->Parse(std::move(bytes), &engine_->tree(), &error)) return FileStatus::Ok();
+    if (regf_->ParseFile(std::move(bytes), lock_.get(), &engine_->tree(), &error)) {
+      return FileStatus::Ok();
+    }
     return FileStatus::Failure(file_name_ + ": not a usable registry hive: " + error.message)
         .Adding("the registry file is left unchanged");
   }
@@ -472,6 +482,19 @@ RegStatus HiveRegistry::DenyFullAccess(RegKey parent, const char* path) {
   if (status != kRegSuccess) return status;
   (void)engine_->CloseKey(found);  // only looked for
   return kRegAccessDenied;
+}
+
+FileStatus HiveRegistry::CheckReadAgainUnchanged() const {
+  // libhivex read the file itself after ReadUnchanging did.
+  struct stat held;
+  if (fstat(lock_.get(), &held) != 0) {
+    return FileStatus::Errno("cannot read the registry file " + file_name_);
+  }
+  if (!SameFileUnchanged(read_info_, held)) {
+    return FileStatus::Failure("the registry file " + file_name_ +
+                               " changed while it was read (another program is writing it)");
+  }
+  return FileStatus::Ok();
 }
 
 FileStatus HiveRegistry::CheckUnchanged() const {

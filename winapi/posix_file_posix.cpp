@@ -6,6 +6,7 @@
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
 
+#include <cstdint>
 #include <fstream>
 #include <sstream>
 #include <thread>

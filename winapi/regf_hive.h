@@ -71,6 +71,13 @@ class RegfHive {
   // the object is unusable.
   bool Parse(std::string bytes, KeyTree* tree, HiveError* error);
 
+  // The same, with libhivex reading the hive through `file`, the open
+  // regular file `bytes` were read from, instead of through a copy of the
+  // bytes in memory. The caller must hold the file unchanged (under its
+  // lock) and check, after this call and before any Write, that it did not
+  // change since its read: the deletes are checked against `bytes`.
+  bool ParseFile(std::string bytes, int file, KeyTree* tree, HiveError* error);
+
   // Writes the whole hive as it is after the deletes made in the tree since
   // Parse: each deleted key that is the top of a deleted subtree is removed
   // with libhivex's delete, which frees the cells of the keys below it and

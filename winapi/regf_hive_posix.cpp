@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr size_t kCopyChunk = 1 << 20;
-
 struct HiveCloser {
   void operator()(hive_h* hive) const { hivex_close(hive); }
 };
@@ -212,7 +210,8 @@ class DeleteCheck {
 
 class RegfHive::Impl {
  public:
-  bool Parse(std::string bytes, KeyTree* tree, std::string* error);
+  // `file` is the hive's file for libhivex to read, or -1 for a copy.
+  bool Parse(std::string bytes, int file, KeyTree* tree, std::string* error);
   bool Write(const HiveSink& sink);
   bool WriteToFile(int fd);
   size_t key_count() const { return keys_.size(); }
@@ -229,7 +228,7 @@ class RegfHive::Impl {
     size_t level;  // of `key`; 0 for HKEY_CLASSES_ROOT
   };
 
-  bool Open(const std::string& bytes, std::string* error);
+  bool Open(const std::string& bytes, int file, std::string* error);
   bool FindClassesRoot(hive_node_h* top, std::string* error);
   bool LoadKeys(hive_node_h top, std::string* error);
   bool LoadChildren(const Pending& parent, std::vector<Pending>* pending, std::string* error);
@@ -254,7 +253,7 @@ class RegfHive::Impl {
   bool broken_ = false;
 };
 
-bool RegfHive::Impl::Parse(std::string bytes, KeyTree* tree, std::string* error) {
+bool RegfHive::Impl::Parse(std::string bytes, int file, KeyTree* tree, std::string* error) {
   RegfHeader header;
   if (!CheckHiveHeader(bytes, &header, error)) return false;
   if (!tree->UseAddedOrder()) {
@@ -264,21 +263,22 @@ bool RegfHive::Impl::Parse(std::string bytes, KeyTree* tree, std::string* error)
   tree_ = tree;
   size_ = bytes.size();
   bytes_ = std::move(bytes);  // kept for checking deletes against the cells
-  if (!Open(bytes_, error)) return false;
+  if (!Open(bytes_, file, error)) return false;
   hive_node_h top = 0;
   return FindClassesRoot(&top, error) && LoadKeys(top, error);
 }
 
-bool RegfHive::Impl::Open(const std::string& bytes, std::string* error) {
-  // The bytes are what the caller read under its lock: the hive is loaded
-  // from them, not from the file again.
-  Descriptor copy(memfd_create("brindlex-hive", MFD_CLOEXEC));
-  if (copy.get() < 0 || !WriteAll(copy.get(), bytes.data(), bytes.size())) {
+bool RegfHive::Impl::Open(const std::string& bytes, int file, std::string* error) {
+  // Without the file, libhivex loads the bytes the caller read under its
+  // lock, not the file again. With it, the caller vouches that the file
+  // still holds those bytes; reading it spares the copy in memory.
+  Descriptor copy(file < 0 ? memfd_create("brindlex-hive", MFD_CLOEXEC) : -1);
+  if (file < 0 && (copy.get() < 0 || !WriteAll(copy.get(), bytes.data(), bytes.size()))) {
     *error = "cannot hold the hive in memory: " + ErrnoText();
     return false;
   }
   errno = 0;
-  hive_.reset(hivex_open(PathOf(copy.get()).c_str(), HIVEX_OPEN_WRITE));
+  hive_.reset(hivex_open(PathOf(file < 0 ? copy.get() : file).c_str(), HIVEX_OPEN_WRITE));
   if (!hive_) {
     *error = "libhivex cannot read the hive: " + ErrnoText();
     return false;
@@ -446,16 +446,19 @@ bool RegfHive::Impl::WriteToFile(int fd) { return Commit(fd); }
 bool RegfHive::Impl::Write(const HiveSink& sink) {
   Descriptor copy(memfd_create("brindlex-hive-out", MFD_CLOEXEC));
   if (copy.get() < 0 || !Commit(copy.get())) return false;
-  std::vector<char> chunk(kCopyChunk);
-  off_t at = 0;
-  for (;;) {
-    const ssize_t got = pread(copy.get(), chunk.data(), chunk.size(), at);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) return true;
-    if (!sink(chunk.data(), static_cast<size_t>(got))) return false;
-    at += got;
-  }
+  const off_t size = lseek(copy.get(), 0, SEEK_END);
+  if (size < 0) return false;
+  if (size == 0) return true;
+  // The committed hive goes to the sink in one piece straight from the
+  // memory file's pages, without a further copy through a buffer.
+  void* const mapped = mmap(nullptr, static_cast<size_t>(size), PROT_READ,
+                            MAP_SHARED | MAP_POPULATE, copy.get(), 0);
+  if (mapped == MAP_FAILED) return false;
+  const bool written = sink(static_cast<const char*>(mapped), static_cast<size_t>(size));
+  const int saved = errno;
+  munmap(mapped, static_cast<size_t>(size));
+  errno = saved;
+  return written;
 }
 
 RegfHive::RegfHive() : impl_(std::make_unique<Impl>()) {}
@@ -463,7 +466,16 @@ RegfHive::~RegfHive() = default;
 
 bool RegfHive::Parse(std::string bytes, KeyTree* tree, HiveError* error) {
   error->line = 0;
-  return impl_->Parse(std::move(bytes), tree, &error->message);
+  return impl_->Parse(std::move(bytes), -1, tree, &error->message);
+}
+
+bool RegfHive::ParseFile(std::string bytes, int file, KeyTree* tree, HiveError* error) {
+  error->line = 0;
+  if (file < 0) {
+    error->message = "no file to read the hive from";
+    return false;
+  }
+  return impl_->Parse(std::move(bytes), file, tree, &error->message);
 }
 
 bool RegfHive::Write(const HiveSink& sink) const { return impl_->Write(sink); }

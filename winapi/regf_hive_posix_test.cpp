@@ -240,6 +240,30 @@ TEST(RegfHiveWrite, LaterDeletesAddToEarlierWritesAndAFileTakesTheSameBytes) {
   EXPECT_EQ(written, again);
 }
 
+TEST(RegfHiveWrite, AHiveReadThroughItsFileLoadsAndWritesAsItsBytesDo) {
+  const std::string bytes = Software({"Installer\\Patches\\P1\\SourceList", ".txt"});
+  ScratchDir dir;
+  dir.Write("hive", bytes);
+  const int fd = open(dir.File("hive").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  KeyTree from_file, from_bytes;
+  RegfHive file_hive, bytes_hive;
+  HiveError error;
+  ASSERT_TRUE(file_hive.ParseFile(bytes, fd, &from_file, &error)) << error.message;
+  close(fd);  // libhivex holds the hive in memory once loaded
+  ASSERT_EQ("", Parsed(bytes, &from_bytes, &bytes_hive));
+  EXPECT_EQ(from_bytes.ListPaths(), from_file.ListPaths());
+  for (KeyTree* tree : {&from_file, &from_bytes}) {
+    ASSERT_EQ(kRegSuccess, tree->Delete(tree->root(), "Installer\\Patches\\P1\\SourceList"));
+    ASSERT_EQ(kRegSuccess, tree->Delete(tree->root(), "Installer\\Patches\\P1"));
+  }
+  EXPECT_EQ(Written(bytes_hive), Written(file_hive));
+
+  KeyTree unused;
+  RegfHive no_file;
+  EXPECT_FALSE(no_file.ParseFile(bytes, -1, &unused, &error));
+}
+
 TEST(RegfHiveWrite, CellsADamagedHiveSharesBetweenDeletedKeysFailTheWriteInsteadOfAborting) {
   RegfBuilder builder;
   builder.SetString("Classes\\P\\A", "v", "one");

@@ -37,41 +37,11 @@ size_t SubkeyListOf(const std::string& bytes, hive_node_h node) {
   return Get32(bytes, node + kCell + kSubkeyList) + 0x1000;
 }
 
-struct Closer {
-  void operator()(hive_h* hive) const { hivex_close(hive); }
-};
-
-// Every key path below the root of the hive `bytes`, read by libhivex, each
-// with its values as "name=text" for REG_SZ values.
+// ReadHiveKeys of the hive `bytes`.
 std::vector<std::string> ReadBack(const std::string& bytes) {
   ScratchDir dir;
   dir.Write("hive", bytes);
-  std::unique_ptr<hive_h, Closer> hive(hivex_open(dir.File("hive").c_str(), 0));
-  if (!hive) return {"(libhivex cannot open it)"};
-  std::vector<std::string> lines;
-  std::function<void(hive_node_h, const std::string&)> walk = [&](hive_node_h node,
-                                                                   const std::string& path) {
-    hive_value_h* values = hivex_node_values(hive.get(), node);
-    for (size_t i = 0; values && values[i]; ++i) {
-      char* key = hivex_value_key(hive.get(), values[i]);
-      char* text = hivex_value_string(hive.get(), values[i]);
-      lines.push_back(path + " " + key + "=" + (text ? text : "?"));
-      std::free(key);
-      std::free(text);
-    }
-    std::free(values);
-    hive_node_h* children = hivex_node_children(hive.get(), node);
-    for (size_t i = 0; children && children[i]; ++i) {
-      char* name = hivex_node_name(hive.get(), children[i]);
-      const std::string child = path.empty() ? name : path + "\\" + name;
-      std::free(name);
-      lines.push_back(child);
-      walk(children[i], child);
-    }
-    std::free(children);
-  };
-  walk(hivex_root(hive.get()), "");
-  return lines;
+  return ReadHiveKeys(dir.File("hive"));
 }
 
 std::vector<std::string> Names(const KeyTree& tree, const KeyNode* parent) {

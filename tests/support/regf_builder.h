@@ -8,8 +8,12 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "winapi/empty_hive.h"
 
@@ -88,5 +92,39 @@ class RegfBuilder {
   int file_ = -1;
   hive_h* hive_ = nullptr;
 };
+
+// Every key path below the root of the hive file `path`, read by libhivex,
+// each followed by its REG_SZ values as "KEY NAME=TEXT".
+inline std::vector<std::string> ReadHiveKeys(const std::string& path) {
+  struct Closer {
+    void operator()(hive_h* hive) const { hivex_close(hive); }
+  };
+  std::unique_ptr<hive_h, Closer> hive(hivex_open(path.c_str(), 0));
+  if (!hive) return {"(libhivex cannot open it)"};
+  std::vector<std::string> lines;
+  std::function<void(hive_node_h, const std::string&)> walk = [&](hive_node_h node,
+                                                                   const std::string& key) {
+    hive_value_h* values = hivex_node_values(hive.get(), node);
+    for (size_t i = 0; values && values[i]; ++i) {
+      char* name = hivex_value_key(hive.get(), values[i]);
+      char* text = hivex_value_string(hive.get(), values[i]);
+      lines.push_back(key + " " + name + "=" + (text ? text : "?"));
+      std::free(name);
+      std::free(text);
+    }
+    std::free(values);
+    hive_node_h* children = hivex_node_children(hive.get(), node);
+    for (size_t i = 0; children && children[i]; ++i) {
+      char* name = hivex_node_name(hive.get(), children[i]);
+      const std::string child = key.empty() ? name : key + "\\" + name;
+      std::free(name);
+      lines.push_back(child);
+      walk(children[i], child);
+    }
+    std::free(children);
+  };
+  walk(hivex_root(hive.get()), "");
+  return lines;
+}
 
 #endif  // BRINDLEX_TESTS_SUPPORT_REGF_BUILDER_H_

@@ -31,7 +31,7 @@ import make_hive  # noqa: E402
 
 HIVE = "registry.reg"
 SETUP = "setup.inf"
-TEMP_NAME = re.compile(r"^\.registry\.reg\.\d+\.\d+\.\d+\.tmp$")
+TEMP_NAME = re.compile(r"^\.registry\.reg\.brindlex-new\.\d+\.\d+\.\d+\.tmp$")
 # One uninterrupted run should take this long; the hive is resized once when
 # the first one is far off (a slow machine, a sanitizer build).
 TARGET_SECONDS = (0.3, 1.0)

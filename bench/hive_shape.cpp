@@ -175,8 +175,8 @@ std::vector<std::string> PatchTreePaths(const std::string& patch, size_t size) {
   return paths;
 }
 
-GeneratedHive MakeHive(const HiveSpec& spec) {
-  ShapeRandom random(spec.seed);
+GeneratedHive MakeHive(const HiveRecipe& recipe) {
+  ShapeRandom random(recipe.seed);
   GeneratedHive hive;
   hive.product = random.Guid();
   hive.patch = random.Guid();
@@ -188,18 +188,18 @@ GeneratedHive MakeHive(const HiveSpec& spec) {
                                {root + "\\Products", ""},
                                {root + "\\UpgradeCodes", ""}};
   AddProduct(random, hive.product, {hive.patch}, &blocks);
-  std::vector<std::string> tree = PatchTreePaths(hive.patch, spec.tree_size);
+  std::vector<std::string> tree = PatchTreePaths(hive.patch, recipe.tree_size);
   hive.last_tree_key = tree.back();
   for (std::string& path : tree) blocks.push_back({std::move(path), Line("\"Label\"=\"disk\"")});
-  for (size_t i = 0; i < spec.other_targets; ++i) {
+  for (size_t i = 0; i < recipe.other_targets; ++i) {
     HiveTarget target{random.Guid(), random.Guid()};
     AddProduct(random, target.product, {target.patch}, &blocks);
     AddPatch(random, target.patch, &blocks);
     hive.others.push_back(std::move(target));
   }
-  while (blocks.size() < spec.key_count) AddInstallation(random, &blocks);
-  if (spec.random_order) {
-    std::shuffle(blocks.begin(), blocks.end(), std::mt19937_64(spec.seed));
+  while (blocks.size() < recipe.key_count) AddInstallation(random, &blocks);
+  if (recipe.random_order) {
+    std::shuffle(blocks.begin(), blocks.end(), std::mt19937_64(recipe.seed));
   } else {
     std::sort(blocks.begin(), blocks.end(), ExportOrder);
   }
@@ -209,9 +209,9 @@ GeneratedHive MakeHive(const HiveSpec& spec) {
 }
 
 GeneratedHive MakeHive(size_t key_count, size_t tree_size, unsigned seed) {
-  HiveSpec spec;
-  spec.key_count = key_count;
-  spec.tree_size = tree_size;
-  spec.seed = seed;
-  return MakeHive(spec);
+  HiveRecipe recipe;
+  recipe.key_count = key_count;
+  recipe.tree_size = tree_size;
+  recipe.seed = seed;
+  return MakeHive(recipe);
 }

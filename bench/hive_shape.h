@@ -27,7 +27,7 @@ struct GeneratedHive {
 };
 
 // What to generate.
-struct HiveSpec {
+struct HiveRecipe {
   size_t key_count = 0;  // about this many keys (never fewer)
   size_t tree_size = 0;  // keys of the target patch's tree
   // Further products with a patch each (four keys, as any patch), to be
@@ -44,8 +44,8 @@ struct HiveSpec {
 // of different name lengths. Returns at least the patch's four own keys.
 std::vector<std::string> PatchTreePaths(const std::string& patch, size_t size);
 
-// The hive `spec` asks for.
-GeneratedHive MakeHive(const HiveSpec& spec);
+// The hive `recipe` asks for.
+GeneratedHive MakeHive(const HiveRecipe& recipe);
 
 // A hive of about `key_count` keys (never fewer), in the order an export
 // lists them, whose target patch has a tree of `tree_size` keys. The same

@@ -22,7 +22,7 @@ namespace {
 struct Options {
   std::string hive;
   std::string setup;
-  HiveSpec spec;
+  HiveRecipe recipe;
   bool tree_given = false;
   size_t targets = 1;
 };
@@ -43,19 +43,19 @@ bool ParseOption(const std::string& name, const char* value, Options* options) {
     return true;
   }
   if (name == "--order") {
-    options->spec.random_order = std::strcmp(value, "random") == 0;
-    return options->spec.random_order || std::strcmp(value, "sorted") == 0;
+    options->recipe.random_order = std::strcmp(value, "random") == 0;
+    return options->recipe.random_order || std::strcmp(value, "sorted") == 0;
   }
   if (!ParseCount(value, &count)) return false;
   if (name == "--keys") {
-    options->spec.key_count = count;
+    options->recipe.key_count = count;
   } else if (name == "--tree") {
-    options->spec.tree_size = count;
+    options->recipe.tree_size = count;
     options->tree_given = true;
   } else if (name == "--targets") {
     options->targets = count;
   } else if (name == "--seed") {
-    options->spec.seed = static_cast<unsigned>(count);
+    options->recipe.seed = static_cast<unsigned>(count);
   } else {
     return false;
   }
@@ -68,9 +68,9 @@ bool ParseArguments(int argc, char** argv, Options* options) {
   for (int i = 2; i < argc; i += 2) {
     if (i + 1 >= argc || !ParseOption(argv[i], argv[i + 1], options)) return false;
   }
-  if (!options->tree_given) options->spec.tree_size = options->spec.key_count / 10;
+  if (!options->tree_given) options->recipe.tree_size = options->recipe.key_count / 10;
   if (options->targets == 0) return false;
-  options->spec.other_targets = options->targets - 1;
+  options->recipe.other_targets = options->targets - 1;
   return true;
 }
 
@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
                  "[--order sorted|random] [--seed S] [--setup FILE]\n");
     return 2;
   }
-  const GeneratedHive hive = MakeHive(options.spec);
+  const GeneratedHive hive = MakeHive(options.recipe);
   if (!WriteFile(options.hive, hive.text) ||
       (!options.setup.empty() && !WriteFile(options.setup, SetupFor(hive.product, hive.patch)))) {
     std::perror("brindlex_make_hive");

@@ -305,7 +305,7 @@ bool WriteFile(const std::string& name, const std::string& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  HiveSpec spec;
+  HiveRecipe recipe;
   std::string out, setup;
   bool tree_given = false;
   for (int i = 1; i < argc; ++i) {
@@ -313,9 +313,9 @@ int main(int argc, char** argv) {
     if (arg[0] != '-' && out.empty()) {
       out = arg;
     } else if (i + 1 < argc && arg == "--keys") {
-      spec.key_count = std::strtoull(argv[++i], nullptr, 10);
+      recipe.key_count = std::strtoull(argv[++i], nullptr, 10);
     } else if (i + 1 < argc && arg == "--tree") {
-      spec.tree_size = std::strtoull(argv[++i], nullptr, 10);
+      recipe.tree_size = std::strtoull(argv[++i], nullptr, 10);
       tree_given = true;
     } else if (i + 1 < argc && arg == "--setup") {
       setup = argv[++i];
@@ -324,14 +324,14 @@ int main(int argc, char** argv) {
       break;
     }
   }
-  if (out.empty() || spec.key_count == 0) {
+  if (out.empty() || recipe.key_count == 0) {
     std::fprintf(stderr, "usage: brindlex_make_regf_hive OUT --keys N [--tree M] [--setup FILE]\n");
     return 2;
   }
-  if (!tree_given) spec.tree_size = spec.key_count / 10;
-  const size_t total = spec.key_count;
-  spec.key_count = std::min<size_t>(total, std::max<size_t>(150000, spec.tree_size + 50000));
-  const GeneratedHive generated = MakeHive(spec);
+  if (!tree_given) recipe.tree_size = recipe.key_count / 10;
+  const size_t total = recipe.key_count;
+  recipe.key_count = std::min<size_t>(total, std::max<size_t>(150000, recipe.tree_size + 50000));
+  const GeneratedHive generated = MakeHive(recipe);
   size_t keys = 0;
   const std::string hive = MakeRegfHive(generated.text, total - std::min(total, generated.key_count), &keys);
   if (!WriteFile(out, hive) ||

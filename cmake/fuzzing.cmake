@@ -11,6 +11,7 @@ foreach(source IN LISTS fuzzers)
   add_executable(${target} ${source})
   target_link_libraries(${target} PRIVATE brindlex_app brindlex_winapi brindlex_doubles)
   target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+  brindlex_expose(${target} fuzz/tree_depth.h)
   add_test(NAME fuzz_${name}
     COMMAND ${CMAKE_SOURCE_DIR}/fuzz/run_fuzzer.sh $<TARGET_FILE:${target}>
             ${CMAKE_SOURCE_DIR}/tests/data/fuzz/${name} ${BRINDLEX_FUZZ_SECONDS}

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/tree_depth.h"
 #include "winapi/hive_format.h"
 #include "winapi/memory_registry.h"
 
@@ -91,15 +92,6 @@ void DeleteSomeTrees(MemoryRegistry* registry, size_t first, size_t stride) {
     Check(registry->CloseKey(parent) == kRegSuccess);
   }
   Check(registry->open_handle_count() == 0);
-}
-
-// How many levels below the root the deepest key is.
-size_t DeepestLevel(const KeyTree& tree) {
-  size_t deepest = 0;
-  for (const std::string& path : tree.ListPaths()) {
-    deepest = std::max<size_t>(deepest, 1 + std::count(path.begin(), path.end(), '\\'));
-  }
-  return deepest;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/tree_depth.h"
 #include "winapi/empty_hive.h"
 #include "winapi/key_tree.h"
 #include "winapi/regf_hive.h"
@@ -64,14 +65,6 @@ void DeleteSomeTrees(KeyTree* tree, size_t first, size_t stride) {
   for (KeyNode* top : tops) {
     if (top->matchable()) DeleteTree(tree, top);
   }
-}
-
-size_t DeepestLevel(const KeyTree& tree) {
-  size_t deepest = 0;
-  for (const std::string& path : tree.ListPaths()) {
-    deepest = std::max<size_t>(deepest, 1 + std::count(path.begin(), path.end(), '\\'));
-  }
-  return deepest;
 }
 
 }  // namespace

@@ -192,6 +192,9 @@ class Replacement {
   // Writes what `write` gives its sink into the new file, from its start
   // over the reserved room, and syncs it.
   FileStatus Fill(const std::function<bool(const HiveSink&)>& write);
+  // The same with `write` writing into the new file's descriptor itself,
+  // at its offset; it returns false with errno set on failure.
+  FileStatus FillDirectly(const std::function<bool(int fd)>& write);
   // Renames the new file over `target`; it is gone either way.
   FileStatus Install(const std::string& target);
   // Removes the new file, if any.
@@ -202,6 +205,8 @@ class Replacement {
   FileStatus Reserve(const std::string& target, off_t size);
   FileStatus TakeOver(int old_fd, const struct stat& old);
   FileStatus Link(const std::string& target);
+  // Cuts the reserved room beyond the new content and syncs the file.
+  FileStatus Finish();
 
   ScopedFd fd_;
   std::string name_;  // empty while the file has no name
@@ -287,7 +292,16 @@ FileStatus Replacement::Fill(const std::function<bool(const HiveSink&)>& write) 
   });
   if (!written && status.ok()) return FileStatus::Errno("cannot make its new content");
   if (!written || !flush()) return status;
-  // The reserved room beyond the new content goes.
+  return Finish();
+}
+
+FileStatus Replacement::FillDirectly(const std::function<bool(int fd)>& write) {
+  if (lseek(fd_.get(), 0, SEEK_SET) != 0) return FileStatus::Errno("cannot write its new copy");
+  if (!write(fd_.get())) return FileStatus::Errno("cannot write its new copy");
+  return Finish();
+}
+
+FileStatus Replacement::Finish() {
   const off_t end = lseek(fd_.get(), 0, SEEK_CUR);
   if (end < 0 || ftruncate(fd_.get(), end) != 0) return FileStatus::Errno("cannot write");
   if (fsync(fd_.get()) != 0) return FileStatus::Errno("cannot sync");
@@ -370,8 +384,6 @@ class HiveRegistry : public Registry {
   FileStatus Parse(std::string bytes);
   // Whether a file was read (false: a missing file, an empty registry).
   bool HasFile() const { return document_ != nullptr || regf_ != nullptr; }
-  // Writes the file as it is after the deletes into `sink`.
-  bool WriteFile(const HiveSink& sink) const;
   void DropFile();
   FileStatus PrepareChange();
   // What a key that exists gives when the file cannot be changed: 5, as
@@ -462,10 +474,6 @@ FileStatus HiveRegistry::Parse(std::string bytes) {
       .Adding("the registry file is left unchanged");
 }
 
-bool HiveRegistry::WriteFile(const HiveSink& sink) const {
-  return regf_ ? regf_->Write(sink) : document_->Write(sink);
-}
-
 void HiveRegistry::DropFile() {
   document_.reset();
   regf_.reset();
@@ -522,11 +530,10 @@ RegStatus HiveRegistry::Flush() {
 
 RegStatus HiveRegistry::Commit() {
   // A missing file holds no key, so a file was read whenever a key was
-  // deleted. A binary hive is made by libhivex in memory and copied into
-  // the new file: libhivex's own commit would truncate that file, giving up
-  // the room reserved for it.
+  // deleted.
   FileStatus status =
-      replacement_.Fill([this](const HiveSink& sink) { return WriteFile(sink); });
+      regf_ ? replacement_.FillDirectly([this](int fd) { return regf_->WriteToFile(fd); })
+            : replacement_.Fill([this](const HiveSink& sink) { return document_->Write(sink); });
   if (status.ok()) status = CheckUnchanged();
   if (status.ok()) status = replacement_.Install(target_);
   if (status.ok()) return kRegSuccess;

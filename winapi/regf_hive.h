@@ -89,9 +89,10 @@ class RegfHive {
   // or when the hive could not be produced.
   bool Write(const HiveSink& sink) const;
 
-  // The same, into the empty file open for writing as `fd` (written through
-  // a new descriptor of the same file, from its start; not synced). Saves
-  // the copy that Write makes. Returns false with errno set on failure.
+  // The same, into the file open for writing as `fd`, at its offset, which
+  // ends past the hive; what the file held there is overwritten and nothing
+  // is truncated (not synced). Spares the copy that Write makes. Returns
+  // false with errno set on failure.
   bool WriteToFile(int fd) const;
 
   // The number of keys below HKEY_CLASSES_ROOT that Parse read.

@@ -6,8 +6,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -87,6 +89,67 @@ std::string AnsiNameOf(const char* utf8, bool* exact) {
   return ansi;
 }
 
+
+using PipeReader = std::function<bool(int pipe)>;
+
+constexpr size_t kPipeSize = 1 << 20;
+
+// Moves what `pipe` delivers, up to its end, to `fd` at its offset, which
+// advances. Returns false with errno set when the file takes no more.
+bool SpliceAll(int pipe, int fd) {
+  for (;;) {
+    const ssize_t moved = splice(pipe, nullptr, fd, nullptr, kPipeSize, SPLICE_F_MOVE);
+    if (moved == 0) return true;
+    if (moved > 0) continue;
+    if (errno == EINTR) continue;
+    if (errno != EINVAL) return false;
+    // A file system without splice support: copy through a buffer.
+    std::vector<char> chunk(kPipeSize);
+    for (;;) {
+      const ssize_t got = read(pipe, chunk.data(), chunk.size());
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return got == 0;
+      if (!WriteAll(fd, chunk.data(), static_cast<size_t>(got))) return false;
+    }
+  }
+}
+
+// Reads `pipe` up to its end, keeping nothing.
+void DrainAway(int pipe) {
+  char scratch[64 * 1024];
+  for (;;) {
+    const ssize_t got = read(pipe, scratch, sizeof scratch);
+    if (got == 0 || (got < 0 && errno != EINTR)) return;
+  }
+}
+
+// Runs libhivex's commit of `hive` into a pipe that `drain`, on a second
+// thread, reads to its end. libhivex writes only to a file it opens by name
+// and truncates, which would give up the room reserved for the new file and
+// would need a copy of the whole hive in memory first. Returns false with
+// errno set when the commit or `drain` failed.
+bool CommitThroughPipe(hive_h* hive, const PipeReader& drain) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return false;
+  Descriptor read_end(ends[0]);
+  auto write_end = std::make_unique<Descriptor>(ends[1]);
+  (void)fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(kPipeSize));  // fewer, larger moves
+  bool drained = false;
+  int drain_error = 0;
+  std::thread reader([&] {
+    drained = drain(read_end.get());
+    drain_error = errno;
+    // The commit blocks on a full pipe: take the rest of what it writes.
+    if (!drained) DrainAway(read_end.get());
+  });
+  const bool committed = hivex_commit(hive, PathOf(ends[1]).c_str(), 0) == 0;
+  const int commit_error = errno;
+  write_end.reset();  // the reader sees the end of the pipe
+  reader.join();
+  if (!committed) errno = commit_error;
+  if (committed && !drained) errno = drain_error;
+  return committed && drained;
+}
 
 constexpr size_t kBins = 0x1000;        // file offset of the first hive bin
 constexpr uint32_t kNone = 0xFFFFFFFF;  // a cell reference to nothing
@@ -239,7 +302,7 @@ class RegfHive::Impl {
   // The indexes of the tops of the deleted subtrees not yet removed, when
   // libhivex can delete all of them safely; false (and none) otherwise.
   bool SafeDeletes(std::vector<size_t>* tops);
-  bool Commit(int fd);
+  bool Commit(const PipeReader& drain);
 
   HiveHandle hive_;
   std::string bytes_;  // the hive as loaded
@@ -436,29 +499,24 @@ bool RegfHive::Impl::ApplyDeletes() {
   return true;
 }
 
-bool RegfHive::Impl::Commit(int fd) {
-  if (!ApplyDeletes()) return false;
-  return hivex_commit(hive_.get(), PathOf(fd).c_str(), 0) == 0;
+bool RegfHive::Impl::Commit(const PipeReader& drain) {
+  return ApplyDeletes() && CommitThroughPipe(hive_.get(), drain);
 }
 
-bool RegfHive::Impl::WriteToFile(int fd) { return Commit(fd); }
+bool RegfHive::Impl::WriteToFile(int fd) {
+  return Commit([fd](int pipe) { return SpliceAll(pipe, fd); });
+}
 
 bool RegfHive::Impl::Write(const HiveSink& sink) {
-  Descriptor copy(memfd_create("brindlex-hive-out", MFD_CLOEXEC));
-  if (copy.get() < 0 || !Commit(copy.get())) return false;
-  const off_t size = lseek(copy.get(), 0, SEEK_END);
-  if (size < 0) return false;
-  if (size == 0) return true;
-  // The committed hive goes to the sink in one piece straight from the
-  // memory file's pages, without a further copy through a buffer.
-  void* const mapped = mmap(nullptr, static_cast<size_t>(size), PROT_READ,
-                            MAP_SHARED | MAP_POPULATE, copy.get(), 0);
-  if (mapped == MAP_FAILED) return false;
-  const bool written = sink(static_cast<const char*>(mapped), static_cast<size_t>(size));
-  const int saved = errno;
-  munmap(mapped, static_cast<size_t>(size));
-  errno = saved;
-  return written;
+  return Commit([&sink](int pipe) {
+    std::vector<char> chunk(kPipeSize);
+    for (;;) {
+      const ssize_t got = read(pipe, chunk.data(), chunk.size());
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return got == 0;
+      if (!sink(chunk.data(), static_cast<size_t>(got))) return false;
+    }
+  });
 }
 
 RegfHive::RegfHive() : impl_(std::make_unique<Impl>()) {}

@@ -210,6 +210,34 @@ TEST(RegfHiveWrite, LaterDeletesAddToEarlierWritesAndAFileTakesTheSameBytes) {
   EXPECT_EQ(written, again);
 }
 
+TEST(RegfHiveWrite, AnOutputThatTakesNothingFailsTheWriteWithoutHanging) {
+  KeyTree tree;
+  RegfHive hive;
+  ASSERT_EQ("", Parsed(Software({"A", "B"}), &tree, &hive));
+  ASSERT_EQ(kRegSuccess, tree.Delete(tree.root(), "A"));
+  size_t taken = 0;
+  EXPECT_FALSE(hive.Write([&](const char*, size_t size) {
+    taken += size;
+    return false;
+  }));
+  EXPECT_GT(taken, 0u);
+  ScratchDir dir;
+  dir.Write("out", "");
+  const int read_only = open(dir.File("out").c_str(), O_RDONLY);
+  EXPECT_FALSE(hive.WriteToFile(read_only));
+  close(read_only);
+  // What is written lands at the offset and leaves what lies before it.
+  const int fd = open(dir.File("out").c_str(), O_WRONLY);
+  ASSERT_EQ(3, write(fd, "abc", 3));
+  ASSERT_TRUE(hive.WriteToFile(fd));
+  close(fd);
+  const std::string written = dir.Read("out");
+  EXPECT_EQ("abc", written.substr(0, 3));
+  EXPECT_EQ((std::vector<std::string>{"Classes", "Classes\\B", "Microsoft", "Microsoft\\Windows",
+                                      "Microsoft\\Windows\\CurrentVersion"}),
+            ReadBack(written.substr(3)));
+}
+
 TEST(RegfHiveWrite, AHiveReadThroughItsFileLoadsAndWritesAsItsBytesDo) {
   const std::string bytes = Software({"Installer\\Patches\\P1\\SourceList", ".txt"});
   ScratchDir dir;

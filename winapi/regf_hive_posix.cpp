@@ -11,7 +11,6 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "winapi/code_page.h"
@@ -161,7 +160,8 @@ constexpr uint32_t kNone = 0xFFFFFFFF;  // a cell reference to nothing
 // when a parent's subkey list is of a kind it cannot unlink from.
 class DeleteCheck {
  public:
-  explicit DeleteCheck(const std::string& bytes) : bytes_(bytes), used_(bytes.size() / 8 + 1) {
+  explicit DeleteCheck(const std::string& bytes)
+      : bytes_(bytes), used_(bytes.size() / 8 + 1), claimed_(used_.size()) {
     MapUsedCells();
   }
 
@@ -217,7 +217,13 @@ class DeleteCheck {
 
   bool Claim(size_t cell, const char* id = nullptr) {
     if (!IsUsed(cell) || (id != nullptr && !Is(cell, id))) return false;
-    return claimed_.insert(cell).second;
+    return ClaimOnce(cell);
+  }
+  // Cells are 8-byte aligned (IsUsed checked it): one bit each.
+  bool ClaimOnce(size_t cell) {
+    if (claimed_[cell / 8]) return false;
+    claimed_[cell / 8] = true;
+    return true;
   }
   bool ClaimOptional(uint32_t offset) { return offset == kNone || Claim(kBins + offset); }
 
@@ -252,7 +258,7 @@ class DeleteCheck {
     const uint32_t users = Field(cell, 0x0C);
     uint32_t& released = security_uses_[cell];
     if (released >= users) return false;
-    return ++released < users || claimed_.insert(cell).second;
+    return ++released < users || ClaimOnce(cell);
   }
 
   bool LeafHolds(size_t list, size_t node) const {
@@ -265,7 +271,7 @@ class DeleteCheck {
 
   const std::string& bytes_;
   std::vector<bool> used_;
-  std::unordered_set<size_t> claimed_;
+  std::vector<bool> claimed_;
   std::unordered_map<size_t, uint32_t> security_uses_;
 };
 
@@ -416,32 +422,34 @@ bool RegfHive::Impl::LoadChildren(const Pending& parent, std::vector<Pending>* p
 }
 
 bool RegfHive::Impl::AddKey(const Pending& parent, hive_node_h node, std::string* error) {
-  const std::string where = "below " + Describe(parent.key);
+  // Only a failure names the place: a path costs a walk to the root.
+  const auto where = [&] { return "below " + Describe(parent.key); };
   // Deleting a key changes the list of the parent its own link names, and
   // frees everything below it: a key must have one place in the tree.
   if (!MarkSeen(node) || hivex_node_parent(hive_.get(), node) != parent.node) {
-    *error = "a key " + where + " is linked from more than one place";
+    *error = "a key " + where() + " is linked from more than one place";
     return false;
   }
   CName utf8(hivex_node_name(hive_.get(), node));
   if (!utf8) {
-    *error = "a key name " + where + " cannot be read: " + ErrnoText();
+    *error = "a key name " + where() + " cannot be read: " + ErrnoText();
     return false;
   }
   bool exact = false;
   const std::string name = AnsiNameOf(utf8.get(), &exact);
   if (name.size() > KeyTree::kMaxNameLength) {
-    *error = "key name longer than 256 characters " + where;
+    *error = "key name longer than 256 characters " + where();
     return false;
   }
-  if (exact && tree_->FindChild(parent.key, name) != nullptr) {
-    *error = "two keys named \"" + name + "\" " + where;
-    return false;
-  }
+  const size_t keys_before = tree_->key_count();
   KeyNode* key = exact ? tree_->AddChild(parent.key, name)
                        : tree_->AddUnmatchableChild(parent.key, name);
   if (key == nullptr) {
-    *error = "a key name " + where + " is empty or holds a backslash";
+    *error = "a key name " + where() + " is empty or holds a backslash";
+    return false;
+  }
+  if (tree_->key_count() == keys_before) {  // AddChild found one of that name
+    *error = "two keys named \"" + name + "\" " + where();
     return false;
   }
   keys_.push_back({key, node});

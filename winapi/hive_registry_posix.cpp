@@ -36,6 +36,16 @@ std::string Duration(std::chrono::milliseconds wait) {
 }
 
 // The file `file_name` names, symbolic links followed, in `*target`.
+// Whether the open file `fd` begins with the hive signature.
+bool StartsAsHive(int fd) {
+  char start[4];
+  ssize_t got;
+  do {
+    got = pread(fd, start, sizeof start, 0);
+  } while (got < 0 && errno == EINTR);
+  return got == static_cast<ssize_t>(sizeof start) && IsRegfHive(std::string_view(start, sizeof start));
+}
+
 FileStatus ResolveTarget(const std::string& file_name, std::string* target) {
   char* real = realpath(file_name.c_str(), nullptr);
   if (real == nullptr) return FileStatus::Errno("cannot read the registry file " + file_name);
@@ -382,6 +392,9 @@ class HiveRegistry : public Registry {
   FileStatus Read(RegStatus* unusable);
   // Parses `bytes`, read from the file, as a binary hive or as a text file.
   FileStatus Parse(std::string bytes);
+  // Loads the locked file, which begins with the hive signature, through
+  // libhivex; `*unusable` as for Read.
+  FileStatus ReadHive(RegStatus* unusable);
   // Whether a file was read (false: a missing file, an empty registry).
   bool HasFile() const { return document_ != nullptr || regf_ != nullptr; }
   void DropFile();
@@ -390,9 +403,11 @@ class HiveRegistry : public Registry {
   // for a key without full access.
   RegStatus DenyFullAccess(RegKey parent, const char* path);
   FileStatus CheckUnchanged() const;
-  // Whether the locked file is as ReadUnchanging found it; a Failure if not.
+  // Whether the locked file is as it was when read; a Failure if not.
   FileStatus CheckReadAgainUnchanged() const;
   RegStatus Commit();
+  // Writes the new file, synced, as the file is after the deletes.
+  FileStatus WriteReplacement();
   void Unload();
 
   const std::string file_name_;
@@ -440,14 +455,32 @@ FileStatus HiveRegistry::Read(RegStatus* unusable) {
   }
   if (!status.ok()) return status;
   RemoveLeftoverTemps(target_);
+  if (StartsAsHive(lock_.get())) return ReadHive(unusable);
   std::string bytes;
   status = ReadUnchanging(lock_.get(), "the registry file " + file_name_, &bytes, &read_info_);
   if (!status.ok()) return status;
   *unusable = kRegBadDb;
   status = Parse(std::move(bytes));
   if (!status.ok()) return status;
+  *unusable = kRegSuccess;
+  return FileStatus::Ok();
+}
+
+FileStatus HiveRegistry::ReadHive(RegStatus* unusable) {
+  // libhivex reads the locked file itself, so it is read once, not first
+  // into memory here and then again by libhivex.
+  if (fstat(lock_.get(), &read_info_) != 0) {
+    return FileStatus::Errno("cannot read the registry file " + file_name_);
+  }
+  *unusable = kRegBadDb;
+  regf_ = std::make_unique<RegfHive>();
+  HiveError error;
+  if (!regf_->ParseFile(lock_.get(), &engine_->tree(), &error)) {
+    return FileStatus::Failure(file_name_ + ": not a usable registry hive: " + error.message)
+        .Adding("the registry file is left unchanged");
+  }
   *unusable = kRegCantRead;
-  if (regf_) status = CheckReadAgainUnchanged();
+  FileStatus status = CheckReadAgainUnchanged();
   if (!status.ok()) return status;
   *unusable = kRegSuccess;
   return FileStatus::Ok();
@@ -455,16 +488,12 @@ FileStatus HiveRegistry::Read(RegStatus* unusable) {
 
 FileStatus HiveRegistry::Parse(std::string bytes) {
   // The kind of file is told by its content alone, as the platform's own
-  // loader tells a hive: the signature, whatever the file's name.
+  // loader tells a hive: the signature, whatever the file's name. A file
+  // that became a hive after StartsAsHive looked at it is one as well.
   HiveError error;
   if (IsRegfHive(bytes)) {
-    // libhivex reads the locked file again rather than a copy of the bytes
-    // in memory; the deletes are checked against the bytes, so the file
-    // must not have changed since they were read.
     regf_ = std::make_unique<RegfHive>();
-    if (regf_->ParseFile(std::move(bytes), lock_.get(), &engine_->tree(), &error)) {
-      return FileStatus::Ok();
-    }
+    if (regf_->Parse(std::move(bytes), &engine_->tree(), &error)) return FileStatus::Ok();
     return FileStatus::Failure(file_name_ + ": not a usable registry hive: " + error.message)
         .Adding("the registry file is left unchanged");
   }
@@ -493,7 +522,6 @@ RegStatus HiveRegistry::DenyFullAccess(RegKey parent, const char* path) {
 }
 
 FileStatus HiveRegistry::CheckReadAgainUnchanged() const {
-  // libhivex read the file itself after ReadUnchanging did.
   struct stat held;
   if (fstat(lock_.get(), &held) != 0) {
     return FileStatus::Errno("cannot read the registry file " + file_name_);
@@ -531,15 +559,24 @@ RegStatus HiveRegistry::Flush() {
 RegStatus HiveRegistry::Commit() {
   // A missing file holds no key, so a file was read whenever a key was
   // deleted.
-  FileStatus status =
-      regf_ ? replacement_.FillDirectly([this](int fd) { return regf_->WriteToFile(fd); })
-            : replacement_.Fill([this](const HiveSink& sink) { return document_->Write(sink); });
+  FileStatus status = WriteReplacement();
   if (status.ok()) status = CheckUnchanged();
   if (status.ok()) status = replacement_.Install(target_);
   if (status.ok()) return kRegSuccess;
   Report("cannot save the changes to the registry file " + file_name_ + ": " +
          status.Adding("the file is left as it was, without this run's deletions").ToString());
   return kRegIoFailed;
+}
+
+FileStatus HiveRegistry::WriteReplacement() {
+  if (document_) {
+    return replacement_.Fill([this](const HiveSink& sink) { return document_->Write(sink); });
+  }
+  // The checks made before libhivex deletes read the hive's cells from the
+  // file again: it must still be the one libhivex read.
+  FileStatus status = CheckReadAgainUnchanged();
+  if (!status.ok()) return status;
+  return replacement_.FillDirectly([this](int fd) { return regf_->WriteToFile(fd); });
 }
 
 void HiveRegistry::Unload() {

@@ -28,11 +28,16 @@ RegfHeader ReadHeader(std::string_view bytes) {
 bool IsRegfHive(std::string_view bytes) { return bytes.substr(0, 4) == "regf"; }
 
 bool CheckHiveHeader(std::string_view bytes, RegfHeader* header, std::string* error) {
+  return CheckHiveHeader(bytes, bytes.size(), header, error);
+}
+
+bool CheckHiveHeader(std::string_view bytes, uint64_t file_size, RegfHeader* header,
+                     std::string* error) {
   if (!IsRegfHive(bytes)) {
     *error = "not a registry hive (no \"regf\" signature)";
     return false;
   }
-  if (bytes.size() < kBaseBlockSize) {
+  if (bytes.size() < kBaseBlockSize || file_size < kBaseBlockSize) {
     *error = "the hive is cut short inside its base block";
     return false;
   }
@@ -59,9 +64,9 @@ bool CheckHiveHeader(std::string_view bytes, RegfHeader* header, std::string* er
     *error = "the hive's base block is damaged (bad hive bins size or root offset)";
     return false;
   }
-  if (bytes.size() - kBaseBlockSize < header->bins_size) {
+  if (file_size - kBaseBlockSize < header->bins_size) {
     *error = "the hive is cut short: its base block counts " + std::to_string(header->bins_size) +
-             " bytes of hive bins, the file holds " + std::to_string(bytes.size() - kBaseBlockSize);
+             " bytes of hive bins, the file holds " + std::to_string(file_size - kBaseBlockSize);
     return false;
   }
   return true;

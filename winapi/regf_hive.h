@@ -49,6 +49,10 @@ struct RegfHeader {
 // hive may be loaded; else false with the reason in `*error` (a sentence
 // fragment without a file name).
 bool CheckHiveHeader(std::string_view bytes, RegfHeader* header, std::string* error);
+// The same for a file of `file_size` bytes that begins with `start` (its
+// base block, or all of it when shorter).
+bool CheckHiveHeader(std::string_view start, uint64_t file_size, RegfHeader* header,
+                     std::string* error);
 
 class RegfHive {
  public:
@@ -71,12 +75,13 @@ class RegfHive {
   // the object is unusable.
   bool Parse(std::string bytes, KeyTree* tree, HiveError* error);
 
-  // The same, with libhivex reading the hive through `file`, the open
-  // regular file `bytes` were read from, instead of through a copy of the
-  // bytes in memory. The caller must hold the file unchanged (under its
-  // lock) and check, after this call and before any Write, that it did not
-  // change since its read: the deletes are checked against `bytes`.
-  bool ParseFile(std::string bytes, int file, KeyTree* tree, HiveError* error);
+  // The same for the hive in `file`, an open regular file, which libhivex
+  // reads. The file must stay open until the last Write, and the caller
+  // must hold it unchanged (under its lock) and check, after this call and
+  // before keeping any Write, that it did not change since: the deletes
+  // are checked against the cells read from it again, a window at a time,
+  // so that the hive is not held in memory twice.
+  bool ParseFile(int file, KeyTree* tree, HiveError* error);
 
   // Writes the whole hive as it is after the deletes made in the tree since
   // Parse: each deleted key that is the top of a deleted subtree is removed

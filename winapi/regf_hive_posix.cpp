@@ -1,14 +1,18 @@
 #include <fcntl.h>
 #include <hivex.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -153,6 +157,97 @@ bool CommitThroughPipe(hive_h* hive, const PipeReader& drain) {
 constexpr size_t kBins = 0x1000;        // file offset of the first hive bin
 constexpr uint32_t kNone = 0xFFFFFFFF;  // a cell reference to nothing
 
+// The hive's bytes as they were loaded, for the checks made before libhivex
+// deletes anything: the caller's copy in memory, or the locked file read
+// again a window at a time, so that a large hive is not held in memory a
+// second time beside libhivex's own copy.
+class HiveImage {
+ public:
+  explicit HiveImage(size_t size) : size_(size) {}
+  virtual ~HiveImage() = default;
+  HiveImage(const HiveImage&) = delete;
+  HiveImage& operator=(const HiveImage&) = delete;
+
+  size_t size() const { return size_; }
+  // The `length` bytes at `at`, valid until the next call; shorter (empty)
+  // when they lie beyond the end or cannot be read.
+  virtual std::string_view Read(size_t at, size_t length) = 0;
+
+ private:
+  size_t size_;
+};
+
+class MemoryImage : public HiveImage {
+ public:
+  explicit MemoryImage(std::string bytes) : HiveImage(bytes.size()), bytes_(std::move(bytes)) {}
+  std::string_view Read(size_t at, size_t length) override {
+    return at < bytes_.size() ? std::string_view(bytes_).substr(at, length) : std::string_view();
+  }
+  const std::string& bytes() const { return bytes_; }
+
+ private:
+  std::string bytes_;
+};
+
+// Windows of the file in a small direct-mapped cache: the checks read a few
+// fields of each cell of the keys deleted, which lie close together, and
+// one pass over every bin's cell sizes.
+class FileImage : public HiveImage {
+ public:
+  FileImage(int fd, size_t size) : HiveImage(size), fd_(fd), windows_(kWindows) {}
+
+  std::string_view Read(size_t at, size_t length) override {
+    if (at >= size()) return {};
+    length = std::min(length, size() - at);
+    const size_t first = at / kWindowSize;
+    if ((at + length - 1) / kWindowSize != first) return ReadAcross(at, length);
+    const std::string& window = Window(first);
+    const size_t offset = at - first * kWindowSize;
+    return std::string_view(window).substr(offset, length);
+  }
+
+ private:
+  static constexpr size_t kWindowSize = 64 * 1024;
+  static constexpr size_t kWindows = 256;
+  struct Slot {
+    size_t number = SIZE_MAX;
+    std::string bytes;
+  };
+
+  const std::string& Window(size_t number) {
+    Slot& slot = windows_[number % kWindows];
+    if (slot.number != number) {
+      const size_t start = number * kWindowSize;
+      slot.bytes.resize(std::min(kWindowSize, size() - start));
+      if (!ReadAt(start, &slot.bytes)) slot.bytes.clear();
+      slot.number = number;
+    }
+    return slot.bytes;
+  }
+
+  std::string_view ReadAcross(size_t at, size_t length) {
+    across_.resize(length);
+    if (!ReadAt(at, &across_)) across_.clear();
+    return across_;
+  }
+
+  bool ReadAt(size_t at, std::string* bytes) {
+    size_t done = 0;
+    while (done < bytes->size()) {
+      const ssize_t got = pread(fd_, bytes->data() + done, bytes->size() - done,
+                                static_cast<off_t>(at + done));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return false;
+      done += static_cast<size_t>(got);
+    }
+    return true;
+  }
+
+  int fd_;
+  std::vector<Slot> windows_;
+  std::string across_;
+};
+
 // Checks, before libhivex deletes anything, that every cell its delete of
 // some keys will free is a cell in use and is freed once: libhivex aborts
 // the process on freeing a cell that is not (a damaged hive can share a
@@ -160,8 +255,8 @@ constexpr uint32_t kNone = 0xFFFFFFFF;  // a cell reference to nothing
 // when a parent's subkey list is of a kind it cannot unlink from.
 class DeleteCheck {
  public:
-  explicit DeleteCheck(const std::string& bytes)
-      : bytes_(bytes), used_(bytes.size() / 8 + 1), claimed_(used_.size()) {
+  explicit DeleteCheck(HiveImage* image)
+      : image_(*image), used_(image->size() / 8 + 1), claimed_(used_.size()) {
     MapUsedCells();
   }
 
@@ -190,9 +285,9 @@ class DeleteCheck {
 
  private:
   void MapUsedCells() {
-    for (size_t bin = kBins; bin + 0x20 <= bytes_.size();) {
+    for (size_t bin = kBins; bin + 0x20 <= image_.size();) {
       const uint32_t size = Get32(bin + 8);
-      if (bytes_.compare(bin, 4, "hbin") != 0 || size < 0x20 || bin + size > bytes_.size()) return;
+      if (image_.Read(bin, 4) != "hbin" || size < 0x20 || bin + size > image_.size()) return;
       for (size_t cell = bin + 0x20; cell + 4 <= bin + size;) {
         const int32_t length = static_cast<int32_t>(Get32(cell));
         const size_t span = length < 0 ? 0 - static_cast<size_t>(length) : static_cast<size_t>(length);
@@ -205,15 +300,16 @@ class DeleteCheck {
   }
 
   uint32_t Get32(size_t at) const {
-    if (at + 4 > bytes_.size()) return kNone;
+    const std::string_view bytes = image_.Read(at, 4);
+    if (bytes.size() != 4) return kNone;
     uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) value |= uint32_t{static_cast<unsigned char>(bytes_[at + i])} << (8 * i);
+    for (int i = 0; i < 4; ++i) value |= uint32_t{static_cast<unsigned char>(bytes[i])} << (8 * i);
     return value;
   }
   uint16_t Count(size_t cell) const { return static_cast<uint16_t>(Get32(cell + 6) & 0xFFFF); }
   uint32_t Field(size_t cell, size_t offset) const { return Get32(cell + 4 + offset); }
   bool IsUsed(size_t at) const { return at % 8 == 0 && at / 8 < used_.size() && used_[at / 8]; }
-  bool Is(size_t cell, const char* id) const { return bytes_.compare(cell + 4, 2, id) == 0; }
+  bool Is(size_t cell, const char* id) const { return image_.Read(cell + 4, 2) == id; }
 
   bool Claim(size_t cell, const char* id = nullptr) {
     if (!IsUsed(cell) || (id != nullptr && !Is(cell, id))) return false;
@@ -269,7 +365,7 @@ class DeleteCheck {
     return false;
   }
 
-  const std::string& bytes_;
+  HiveImage& image_;
   std::vector<bool> used_;
   std::vector<bool> claimed_;
   std::unordered_map<size_t, uint32_t> security_uses_;
@@ -279,8 +375,8 @@ class DeleteCheck {
 
 class RegfHive::Impl {
  public:
-  // `file` is the hive's file for libhivex to read, or -1 for a copy.
-  bool Parse(std::string bytes, int file, KeyTree* tree, std::string* error);
+  bool ParseBytes(std::string bytes, KeyTree* tree, std::string* error);
+  bool ParseFile(int file, KeyTree* tree, std::string* error);
   bool Write(const HiveSink& sink);
   bool WriteToFile(int fd);
   size_t key_count() const { return keys_.size(); }
@@ -297,7 +393,8 @@ class RegfHive::Impl {
     size_t level;  // of `key`; 0 for HKEY_CLASSES_ROOT
   };
 
-  bool Open(const std::string& bytes, int file, std::string* error);
+  // Loads the hive libhivex reads from `file`, whose bytes `image` holds.
+  bool Load(std::unique_ptr<HiveImage> image, int file, KeyTree* tree, std::string* error);
   bool FindClassesRoot(hive_node_h* top, std::string* error);
   bool LoadKeys(hive_node_h top, std::string* error);
   bool LoadChildren(const Pending& parent, std::vector<Pending>* pending, std::string* error);
@@ -311,10 +408,9 @@ class RegfHive::Impl {
   bool Commit(const PipeReader& drain);
 
   HiveHandle hive_;
-  std::string bytes_;  // the hive as loaded
+  std::unique_ptr<HiveImage> image_;  // the hive as loaded
   std::unique_ptr<DeleteCheck> check_;  // made with the first delete
   KeyTree* tree_ = nullptr;
-  size_t size_ = 0;
   std::vector<Loaded> keys_;  // every parent before its subkeys
   std::vector<bool> removed_;  // per key: no longer in the hive
   std::vector<bool> seen_;     // per 8-byte cell offset: a key already read
@@ -322,38 +418,49 @@ class RegfHive::Impl {
   bool broken_ = false;
 };
 
-bool RegfHive::Impl::Parse(std::string bytes, int file, KeyTree* tree, std::string* error) {
+bool RegfHive::Impl::ParseBytes(std::string bytes, KeyTree* tree, std::string* error) {
   RegfHeader header;
   if (!CheckHiveHeader(bytes, &header, error)) return false;
+  auto image = std::make_unique<MemoryImage>(std::move(bytes));
+  // libhivex reads only files: it loads the bytes from a file in memory.
+  Descriptor copy(memfd_create("brindlex-hive", MFD_CLOEXEC));
+  if (copy.get() < 0 || !WriteAll(copy.get(), image->bytes().data(), image->size())) {
+    *error = "cannot hold the hive in memory: " + ErrnoText();
+    return false;
+  }
+  return Load(std::move(image), copy.get(), tree, error);
+}
+
+bool RegfHive::Impl::ParseFile(int file, KeyTree* tree, std::string* error) {
+  struct stat info;
+  if (fstat(file, &info) != 0) {
+    *error = "the hive cannot be read: " + ErrnoText();
+    return false;
+  }
+  auto image = std::make_unique<FileImage>(file, static_cast<size_t>(info.st_size));
+  const std::string base_block(image->Read(0, kBins));
+  RegfHeader header;
+  if (!CheckHiveHeader(base_block, image->size(), &header, error)) return false;
+  return Load(std::move(image), file, tree, error);
+}
+
+bool RegfHive::Impl::Load(std::unique_ptr<HiveImage> image, int file, KeyTree* tree,
+                          std::string* error) {
   if (!tree->UseAddedOrder()) {
     *error = "the registry already holds keys";
     return false;
   }
   tree_ = tree;
-  size_ = bytes.size();
-  bytes_ = std::move(bytes);  // kept for checking deletes against the cells
-  if (!Open(bytes_, file, error)) return false;
-  hive_node_h top = 0;
-  return FindClassesRoot(&top, error) && LoadKeys(top, error);
-}
-
-bool RegfHive::Impl::Open(const std::string& bytes, int file, std::string* error) {
-  // Without the file, libhivex loads the bytes the caller read under its
-  // lock, not the file again. With it, the caller vouches that the file
-  // still holds those bytes; reading it spares the copy in memory.
-  Descriptor copy(file < 0 ? memfd_create("brindlex-hive", MFD_CLOEXEC) : -1);
-  if (file < 0 && (copy.get() < 0 || !WriteAll(copy.get(), bytes.data(), bytes.size()))) {
-    *error = "cannot hold the hive in memory: " + ErrnoText();
-    return false;
-  }
+  image_ = std::move(image);  // kept for checking deletes against the cells
   errno = 0;
-  hive_.reset(hivex_open(PathOf(file < 0 ? copy.get() : file).c_str(), HIVEX_OPEN_WRITE));
+  hive_.reset(hivex_open(PathOf(file).c_str(), HIVEX_OPEN_WRITE));
   if (!hive_) {
     *error = "libhivex cannot read the hive: " + ErrnoText();
     return false;
   }
-  seen_.assign(size_ / 8 + 1, false);
-  return true;
+  seen_.assign(image_->size() / 8 + 1, false);
+  hive_node_h top = 0;
+  return FindClassesRoot(&top, error) && LoadKeys(top, error);
 }
 
 bool RegfHive::Impl::FindClassesRoot(hive_node_h* top, std::string* error) {
@@ -478,7 +585,7 @@ bool RegfHive::Impl::SafeDeletes(std::vector<size_t>* tops) {
   for (size_t i = 0; i < keys_.size(); ++i) {
     const KeyNode* key = keys_[i].key;
     if (!key->deleted() || removed_[i]) continue;
-    if (!check_) check_ = std::make_unique<DeleteCheck>(bytes_);
+    if (!check_) check_ = std::make_unique<DeleteCheck>(image_.get());
     if (!check_->ClaimKey(keys_[i].node)) return false;
     if (key->parent()->deleted()) continue;  // freed with the top of its subtree
     const hive_node_h parent = hivex_node_parent(hive_.get(), keys_[i].node);
@@ -532,16 +639,16 @@ RegfHive::~RegfHive() = default;
 
 bool RegfHive::Parse(std::string bytes, KeyTree* tree, HiveError* error) {
   error->line = 0;
-  return impl_->Parse(std::move(bytes), -1, tree, &error->message);
+  return impl_->ParseBytes(std::move(bytes), tree, &error->message);
 }
 
-bool RegfHive::ParseFile(std::string bytes, int file, KeyTree* tree, HiveError* error) {
+bool RegfHive::ParseFile(int file, KeyTree* tree, HiveError* error) {
   error->line = 0;
   if (file < 0) {
     error->message = "no file to read the hive from";
     return false;
   }
-  return impl_->Parse(std::move(bytes), file, tree, &error->message);
+  return impl_->ParseFile(file, tree, &error->message);
 }
 
 bool RegfHive::Write(const HiveSink& sink) const { return impl_->Write(sink); }

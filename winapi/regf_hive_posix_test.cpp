@@ -247,8 +247,7 @@ TEST(RegfHiveWrite, AHiveReadThroughItsFileLoadsAndWritesAsItsBytesDo) {
   KeyTree from_file, from_bytes;
   RegfHive file_hive, bytes_hive;
   HiveError error;
-  ASSERT_TRUE(file_hive.ParseFile(bytes, fd, &from_file, &error)) << error.message;
-  close(fd);  // libhivex holds the hive in memory once loaded
+  ASSERT_TRUE(file_hive.ParseFile(fd, &from_file, &error)) << error.message;
   ASSERT_EQ("", Parsed(bytes, &from_bytes, &bytes_hive));
   EXPECT_EQ(from_bytes.ListPaths(), from_file.ListPaths());
   for (KeyTree* tree : {&from_file, &from_bytes}) {
@@ -256,10 +255,11 @@ TEST(RegfHiveWrite, AHiveReadThroughItsFileLoadsAndWritesAsItsBytesDo) {
     ASSERT_EQ(kRegSuccess, tree->Delete(tree->root(), "Installer\\Patches\\P1"));
   }
   EXPECT_EQ(Written(bytes_hive), Written(file_hive));
+  close(fd);
 
   KeyTree unused;
   RegfHive no_file;
-  EXPECT_FALSE(no_file.ParseFile(bytes, -1, &unused, &error));
+  EXPECT_FALSE(no_file.ParseFile(-1, &unused, &error));
 }
 
 TEST(RegfHiveWrite, CellsADamagedHiveSharesBetweenDeletedKeysFailTheWriteInsteadOfAborting) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "winapi/code_page.h"
+#include "winapi/posix_file.h"
 #include "winapi/regf_hive.h"
 
 namespace {
@@ -49,17 +50,6 @@ class Descriptor {
 
 // libhivex takes only file names: "/proc/self/fd/N" names an open file.
 std::string PathOf(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
-
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t put = write(fd, data, size);
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0) return false;
-    data += put;
-    size -= static_cast<size_t>(put);
-  }
-  return true;
-}
 
 std::string ErrnoText() { return errno != 0 ? std::strerror(errno) : "unknown error"; }
 
@@ -112,7 +102,7 @@ bool SpliceAll(int pipe, int fd) {
       const ssize_t got = read(pipe, chunk.data(), chunk.size());
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) return got == 0;
-      if (!WriteAll(fd, chunk.data(), static_cast<size_t>(got))) return false;
+      if (!WriteAll(fd, chunk.data(), static_cast<size_t>(got)).ok()) return false;
     }
   }
 }
@@ -424,7 +414,7 @@ bool RegfHive::Impl::ParseBytes(std::string bytes, KeyTree* tree, std::string* e
   auto image = std::make_unique<MemoryImage>(std::move(bytes));
   // libhivex reads only files: it loads the bytes from a file in memory.
   Descriptor copy(memfd_create("brindlex-hive", MFD_CLOEXEC));
-  if (copy.get() < 0 || !WriteAll(copy.get(), image->bytes().data(), image->size())) {
+  if (copy.get() < 0 || !WriteAll(copy.get(), image->bytes().data(), image->size()).ok()) {
     *error = "cannot hold the hive in memory: " + ErrnoText();
     return false;
   }

@@ -162,6 +162,8 @@ class HiveImage {
   // The `length` bytes at `at`, valid until the next call; shorter (empty)
   // when they lie beyond the end or cannot be read.
   virtual std::string_view Read(size_t at, size_t length) = 0;
+  // The same, for bytes read once: the file is read for them alone.
+  virtual std::string_view ReadAlone(size_t at, size_t length) { return Read(at, length); }
 
  private:
   size_t size_;
@@ -180,8 +182,8 @@ class MemoryImage : public HiveImage {
 };
 
 // Windows of the file in a small direct-mapped cache: the checks read a few
-// fields of each cell of the keys deleted, which lie close together, and
-// one pass over every bin's cell sizes.
+// fields of each cell of the keys deleted and the cell sizes of the bins
+// those cells are in, which lie close together.
 class FileImage : public HiveImage {
  public:
   FileImage(int fd, size_t size) : HiveImage(size), fd_(fd), windows_(kWindows) {}
@@ -190,7 +192,7 @@ class FileImage : public HiveImage {
     if (at >= size()) return {};
     length = std::min(length, size() - at);
     const size_t first = at / kWindowSize;
-    if ((at + length - 1) / kWindowSize != first) return ReadAcross(at, length);
+    if ((at + length - 1) / kWindowSize != first) return ReadAlone(at, length);
     const std::string& window = Window(first);
     const size_t offset = at - first * kWindowSize;
     return std::string_view(window).substr(offset, length);
@@ -215,10 +217,11 @@ class FileImage : public HiveImage {
     return slot.bytes;
   }
 
-  std::string_view ReadAcross(size_t at, size_t length) {
-    across_.resize(length);
-    if (!ReadAt(at, &across_)) across_.clear();
-    return across_;
+  std::string_view ReadAlone(size_t at, size_t length) override {
+    if (at >= size()) return {};
+    alone_.resize(std::min(length, size() - at));
+    if (!ReadAt(at, &alone_)) alone_.clear();
+    return alone_;
   }
 
   bool ReadAt(size_t at, std::string* bytes) {
@@ -235,7 +238,7 @@ class FileImage : public HiveImage {
 
   int fd_;
   std::vector<Slot> windows_;
-  std::string across_;
+  std::string alone_;
 };
 
 // Checks, before libhivex deletes anything, that every cell its delete of
@@ -247,7 +250,7 @@ class DeleteCheck {
  public:
   explicit DeleteCheck(HiveImage* image)
       : image_(*image), used_(image->size() / 8 + 1), claimed_(used_.size()) {
-    MapUsedCells();
+    ListBins();
   }
 
   // Claims the cells that deleting the key cell `node` itself frees.
@@ -259,7 +262,7 @@ class DeleteCheck {
 
   // Whether the subkey lists of the key cell `parent` hold `node` in a
   // leaf list ("lf" or "lh"), the only kind libhivex unlinks from.
-  bool ParentListHolds(size_t parent, size_t node) const {
+  bool ParentListHolds(size_t parent, size_t node) {
     const uint32_t list = Field(parent, 0x1C);
     if (list == kNone || !IsUsed(kBins + list)) return false;
     const size_t at = kBins + list;
@@ -274,31 +277,64 @@ class DeleteCheck {
   }
 
  private:
-  void MapUsedCells() {
+  struct Bin {
+    size_t start;
+    size_t size;
+    bool mapped;  // its cells are in used_
+  };
+
+  // The hive bins, from the first up to one that is not a bin, each header
+  // read alone: a bin's cells are mapped only when a claim reaches into it.
+  void ListBins() {
     for (size_t bin = kBins; bin + 0x20 <= image_.size();) {
-      const uint32_t size = Get32(bin + 8);
-      if (image_.Read(bin, 4) != "hbin" || size < 0x20 || bin + size > image_.size()) return;
-      for (size_t cell = bin + 0x20; cell + 4 <= bin + size;) {
-        const int32_t length = static_cast<int32_t>(Get32(cell));
-        const size_t span = length < 0 ? 0 - static_cast<size_t>(length) : static_cast<size_t>(length);
-        if (span < 8 || cell + span > bin + size) break;
-        if (length < 0) used_[cell / 8] = true;
-        cell += span;
-      }
+      const std::string_view header = image_.ReadAlone(bin, 12);
+      if (header.size() != 12 || header.substr(0, 4) != "hbin") return;
+      const uint32_t size = Le32(header.substr(8));
+      if (size < 0x20 || bin + size > image_.size()) return;
+      bins_.push_back({bin, size, false});
       bin += size;
     }
   }
 
-  uint32_t Get32(size_t at) const {
-    const std::string_view bytes = image_.Read(at, 4);
-    if (bytes.size() != 4) return kNone;
+  // Marks the cells in use of `bin`, up to one whose size is impossible.
+  void MapCells(const Bin& bin) {
+    const size_t end = bin.start + bin.size;
+    for (size_t cell = bin.start + 0x20; cell + 4 <= end;) {
+      const int32_t length = static_cast<int32_t>(Get32(cell));
+      const size_t span = length < 0 ? 0 - static_cast<size_t>(length) : static_cast<size_t>(length);
+      if (span < 8 || cell + span > end) break;
+      if (length < 0) used_[cell / 8] = true;
+      cell += span;
+    }
+  }
+
+  // Whether a cell in use starts at the file offset `at`.
+  bool IsUsed(size_t at) {
+    if (at % 8 != 0 || at / 8 >= used_.size()) return false;
+    auto after = std::upper_bound(bins_.begin(), bins_.end(), at,
+                                  [](size_t offset, const Bin& bin) { return offset < bin.start; });
+    if (after == bins_.begin()) return false;
+    Bin& bin = *(after - 1);
+    if (at >= bin.start + bin.size) return false;
+    if (!bin.mapped) {
+      MapCells(bin);
+      bin.mapped = true;
+    }
+    return used_[at / 8];
+  }
+
+  static uint32_t Le32(std::string_view bytes) {
     uint32_t value = 0;
     for (int i = 0; i < 4; ++i) value |= uint32_t{static_cast<unsigned char>(bytes[i])} << (8 * i);
     return value;
   }
+
+  uint32_t Get32(size_t at) const {
+    const std::string_view bytes = image_.Read(at, 4);
+    return bytes.size() == 4 ? Le32(bytes) : kNone;
+  }
   uint16_t Count(size_t cell) const { return static_cast<uint16_t>(Get32(cell + 6) & 0xFFFF); }
   uint32_t Field(size_t cell, size_t offset) const { return Get32(cell + 4 + offset); }
-  bool IsUsed(size_t at) const { return at % 8 == 0 && at / 8 < used_.size() && used_[at / 8]; }
   bool Is(size_t cell, const char* id) const { return image_.Read(cell + 4, 2) == id; }
 
   bool Claim(size_t cell, const char* id = nullptr) {
@@ -356,7 +392,8 @@ class DeleteCheck {
   }
 
   HiveImage& image_;
-  std::vector<bool> used_;
+  std::vector<Bin> bins_;
+  std::vector<bool> used_;  // per 8 bytes: a cell in use starts there
   std::vector<bool> claimed_;
   std::unordered_map<size_t, uint32_t> security_uses_;
 };

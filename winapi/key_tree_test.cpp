@@ -76,6 +76,33 @@ TEST(KeyTreeBuild, AddPathSkipsEmptyNamesAndReusesKeysOfAnyCase) {
   EXPECT_EQ(3u, tree.key_count());
 }
 
+// Names are hashed a word of 8 bytes at a time, ASCII words apart from the
+// others: every pair of bytes that fold alike must find each other in any
+// place of a word and in a name's last, partial word, next to ASCII and to
+// other bytes.
+TEST(KeyTreeBuild, BytesThatFoldAlikeFindEachOtherAnywhereInAName) {
+  int pairs = 0;
+  for (int first = 1; first < 256; ++first) {
+    for (int second = first + 1; second < 256; ++second) {
+      const std::string a(1, static_cast<char>(first)), b(1, static_cast<char>(second));
+      if (first == '\\' || CompareKeyNames(a, b) != 0) continue;
+      ++pairs;
+      for (const char* filler : {"x", "\xE9"}) {
+        for (size_t place : {0, 5, 7, 8, 12}) {
+          KeyTree tree;
+          std::string name(13, filler[0]);
+          std::string other = name;
+          name[place] = a[0];
+          other[place] = b[0];
+          KeyNode* added = tree.AddChild(tree.root(), name);
+          EXPECT_EQ(added, tree.FindChild(tree.root(), other)) << first << " " << second << " at " << place;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(26 + 30 + 4, pairs);  // A-Z, the Latin-1 capitals, S/Z/OE with caron or ligature, Y
+}
+
 TEST(KeyTreeBuild, NoKeyIsAddedBelowADeletedKey) {
   KeyTree tree;
   KeyNode* gone = tree.AddPath("Gone");

@@ -67,6 +67,12 @@ bool IsAsciiClasses(const char* name) {
 // its own (`*exact` true), else with substitutes as the platform's ANSI
 // calls show it.
 std::string AnsiNameOf(const char* utf8, bool* exact) {
+  const char* end = utf8;
+  while (*end != '\0' && static_cast<unsigned char>(*end) < 0x80) ++end;
+  if (*end == '\0') {  // ASCII, as nearly every name is: the bytes themselves
+    *exact = true;
+    return std::string(utf8, end);
+  }
   const std::u16string units = Utf8ToUnits(utf8);
   std::string ansi;
   ansi.reserve(units.size());

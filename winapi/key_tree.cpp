@@ -99,7 +99,14 @@ bool ListingLess::operator()(const KeyNode* a, const KeyNode* b) const {
   return CompareKeyNames(a->name(), b->name()) < 0;
 }
 
-KeyTree::KeyTree() { nodes_.emplace_back(); }
+static_assert(sizeof(KeyNode) <= 32, "a node per key: keep it small");
+
+KeyNode* KeyTree::NodeStore::Add() {
+  if ((size_ & (kBlock - 1)) == 0) blocks_.push_back(std::make_unique<KeyNode[]>(kBlock));
+  return At(size_++);
+}
+
+KeyTree::KeyTree() { nodes_.Add(); }
 
 KeyTree::~KeyTree() = default;
 
@@ -119,8 +126,7 @@ KeyNode* KeyTree::AddChild(KeyNode* parent, std::string_view name) {
   const uint32_t hash = HashOf(parent, name);
   if (KeyNode* existing = FindHashedChild(parent, name, hash)) return existing;
   KeyNode* child = NewChild(parent, name);
-  child->hash_ = hash;
-  IndexInsert(child);
+  IndexInsert(nodes_.size() - 1, hash);
   return child;
 }
 
@@ -132,19 +138,18 @@ KeyNode* KeyTree::AddUnmatchableChild(KeyNode* parent, std::string_view shown_na
 }
 
 KeyNode* KeyTree::NewChild(KeyNode* parent, std::string_view name) {
-  nodes_.emplace_back();
-  KeyNode* child = &nodes_.back();
+  KeyNode* child = nodes_.Add();
   child->name_ = StoreName(name);
   child->length_ = static_cast<uint16_t>(name.size());
   child->parent_ = parent;
   child->added_ = added_count_++;
-  if (!parent->children_) parent->children_ = std::make_unique<KeyNode::Children>(listing_);
+  if (!parent->children_) parent->children_ = std::make_unique<KeyNode::Children>();
   // Once a key's subkeys are in order they stay so: it is being enumerated.
   KeyNode::Children& children = *parent->children_;
-  if (children.ordered.empty()) {
+  if (!children.ordered || children.ordered->empty()) {
     children.unordered.push_back(child);
   } else {
-    children.ordered.insert(children.ordered.end(), child);  // the place when by added
+    children.ordered->insert(children.ordered->end(), child);  // the place when by added
   }
   ++key_count_;
   ++generation_;
@@ -208,11 +213,10 @@ KeyNode* KeyTree::FindHashedChild(const KeyNode* parent, std::string_view name,
                                   uint32_t hash) const {
   if (!parent->children_ || index_.empty()) return nullptr;
   const size_t mask = index_.size() - 1;
-  for (size_t slot = hash & mask; KeyNode* node = index_[slot].node; slot = (slot + 1) & mask) {
-    if (index_[slot].hash == hash && node->parent_ == parent &&
-        CompareKeyNames(node->name(), name) == 0) {
-      return node;
-    }
+  for (size_t slot = hash & mask; index_[slot].node != 0; slot = (slot + 1) & mask) {
+    if (index_[slot].hash != hash) continue;
+    KeyNode* node = nodes_.At(index_[slot].node);
+    if (node->parent_ == parent && CompareKeyNames(node->name(), name) == 0) return node;
   }
   return nullptr;
 }
@@ -287,9 +291,8 @@ const char* KeyTree::StoreName(std::string_view name) {
 }
 
 void KeyTree::Remove(KeyNode* key) {
-  KeyNode::Children& siblings = *key->parent_->children_;
-  if (!siblings.unordered.empty()) (void)Ordered(key->parent_);  // where the erase can find it
-  siblings.ordered.erase(key);
+  // Put in order first, where the erase can find it.
+  (void)Ordered(key->parent_).erase(key);
   if (key->matchable_) IndexErase(key);
   key->deleted_ = true;
   key->children_.reset();
@@ -298,19 +301,20 @@ void KeyTree::Remove(KeyNode* key) {
   ++generation_;
 }
 
-const KeyNode::ChildSet& KeyTree::Ordered(const KeyNode* parent) const {
+KeyNode::ChildSet& KeyTree::Ordered(const KeyNode* parent) const {
   KeyNode::Children& children = *parent->children_;
+  if (!children.ordered) children.ordered = std::make_unique<KeyNode::ChildSet>(listing_);
   if (!children.unordered.empty()) {
     // Added in the listing order already when that is the added order.
     if (!listing_.by_added) {
       std::sort(children.unordered.begin(), children.unordered.end(), KeyNameLess());
     }
-    for (KeyNode* child : children.unordered) children.ordered.insert(children.ordered.end(), child);
+    for (KeyNode* child : children.unordered) children.ordered->insert(children.ordered->end(), child);
     children.unordered = std::vector<KeyNode*>();
     // The cursor may stand in the set that just grew.
     cursor_ = EnumCursor();
   }
-  return children.ordered;
+  return *children.ordered;
 }
 
 uint32_t KeyTree::HashOf(const KeyNode* parent, std::string_view name) {
@@ -328,24 +332,24 @@ uint32_t KeyTree::HashOf(const KeyNode* parent, std::string_view name) {
 
 size_t KeyTree::SlotOf(const KeyNode* node) const {
   const size_t mask = index_.size() - 1;
-  size_t slot = node->hash_ & mask;
-  while (index_[slot].node != node) slot = (slot + 1) & mask;
+  size_t slot = HashOf(node->parent_, node->name()) & mask;
+  while (nodes_.At(index_[slot].node) != node) slot = (slot + 1) & mask;
   return slot;
 }
 
-void KeyTree::IndexInsert(KeyNode* node) {
+void KeyTree::IndexInsert(uint32_t node, uint32_t hash) {
   if ((indexed_ + 1) * 2 > index_.size()) {
     std::vector<IndexSlot> old(std::max(kInitialIndexSlots, index_.size() * 2));
     old.swap(index_);
     indexed_ = 0;
     for (const IndexSlot& kept : old) {
-      if (kept.node != nullptr) IndexInsert(kept.node);
+      if (kept.node != 0) IndexInsert(kept.node, kept.hash);
     }
   }
   const size_t mask = index_.size() - 1;
-  size_t slot = node->hash_ & mask;
-  while (index_[slot].node != nullptr) slot = (slot + 1) & mask;
-  index_[slot] = IndexSlot{node, node->hash_};
+  size_t slot = hash & mask;
+  while (index_[slot].node != 0) slot = (slot + 1) & mask;
+  index_[slot] = IndexSlot{node, hash};
   ++indexed_;
 }
 
@@ -356,7 +360,7 @@ void KeyTree::IndexErase(const KeyNode* node) {
   size_t hole = SlotOf(node);
   index_[hole] = IndexSlot();
   --indexed_;
-  for (size_t next = (hole + 1) & mask; index_[next].node != nullptr; next = (next + 1) & mask) {
+  for (size_t next = (hole + 1) & mask; index_[next].node != 0; next = (next + 1) & mask) {
     const size_t home = index_[next].hash & mask;
     // Whether `home` lies cyclically in (hole, next]: then it stays.
     const bool stays = hole <= next ? (home > hole && home <= next) : (home > hole || home <= next);

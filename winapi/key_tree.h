@@ -15,7 +15,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <set>
 #include <string>
@@ -69,22 +68,22 @@ class KeyNode {
   using ChildSet = std::set<KeyNode*, ListingLess>;
 
   // Subkeys added since they were last put in order (in the order they were
-  // added), and those in order.
+  // added), and those in order: a set made only for a key whose subkeys are
+  // listed or lose one, a few of all keys.
   struct Children {
-    explicit Children(ListingLess order) : ordered(order) {}
     std::vector<KeyNode*> unordered;
-    ChildSet ordered;
-    size_t size() const { return unordered.size() + ordered.size(); }
+    std::unique_ptr<ChildSet> ordered;
+    size_t size() const { return unordered.size() + (ordered ? ordered->size() : 0); }
   };
 
+  // 32 bytes: a tree holds a node per key of files of millions of keys.
   const char* name_ = "";
+  KeyNode* parent_ = nullptr;
+  std::unique_ptr<Children> children_;  // created with the first subkey
+  uint32_t added_ = 0;  // the tree's count of keys when this one was added
   uint16_t length_ = 0;
   bool deleted_ = false;
   bool matchable_ = true;
-  uint32_t hash_ = 0;  // of the parent and the folded name, for the tree's index
-  KeyNode* parent_ = nullptr;
-  uint64_t added_ = 0;  // the tree's count of keys when this one was added
-  std::unique_ptr<Children> children_;  // created with the first subkey
 };
 
 class KeyTree {
@@ -103,8 +102,8 @@ class KeyTree {
   KeyTree(const KeyTree&) = delete;
   KeyTree& operator=(const KeyTree&) = delete;
 
-  KeyNode* root() { return &nodes_.front(); }
-  const KeyNode* root() const { return &nodes_.front(); }
+  KeyNode* root() { return nodes_.At(0); }
+  const KeyNode* root() const { return nodes_.At(0); }
 
   // --- Building ---
 
@@ -195,24 +194,41 @@ class KeyTree {
   const char* StoreName(std::string_view name);
   void Remove(KeyNode* key);
   // The subkeys of `parent` in the platform's order (`parent` has some).
-  const KeyNode::ChildSet& Ordered(const KeyNode* parent) const;
+  KeyNode::ChildSet& Ordered(const KeyNode* parent) const;
+
+  // Every node ever made, by number in the order made (the root is 0), in
+  // blocks that never move.
+  class NodeStore {
+   public:
+    // A new node; its number is size() - 1 afterwards.
+    KeyNode* Add();
+    KeyNode* At(uint32_t number) const { return &blocks_[number >> kShift][number & (kBlock - 1)]; }
+    uint32_t size() const { return size_; }
+
+   private:
+    static constexpr uint32_t kShift = 12;
+    static constexpr uint32_t kBlock = 1u << kShift;
+    std::vector<std::unique_ptr<KeyNode[]>> blocks_;
+    uint32_t size_ = 0;
+  };
 
   // The index: every existing key but the root, by parent and folded name,
-  // in an open-addressing table (linear probing, at most half full). A slot
-  // holds the key's hash beside it, so that a probe past other keys does
-  // not have to read them.
+  // in an open-addressing table (linear probing, at most half full) of node
+  // numbers. A slot holds the key's hash beside it, so that a probe past
+  // other keys does not have to read them.
   struct IndexSlot {
-    KeyNode* node = nullptr;  // null: free
+    uint32_t node = 0;  // 0, the root's, never indexed: free
     uint32_t hash = 0;
   };
   static uint32_t HashOf(const KeyNode* parent, std::string_view name);
   // FindChild with `hash` = HashOf(parent, name) already known.
   KeyNode* FindHashedChild(const KeyNode* parent, std::string_view name, uint32_t hash) const;
   size_t SlotOf(const KeyNode* node) const;
-  void IndexInsert(KeyNode* node);
+  // Puts the node numbered `node`, whose HashOf is `hash`, into the index.
+  void IndexInsert(uint32_t node, uint32_t hash);
   void IndexErase(const KeyNode* node);
 
-  std::deque<KeyNode> nodes_;  // stable addresses; the root first
+  NodeStore nodes_;
   std::vector<IndexSlot> index_;  // a power of two of slots
   size_t indexed_ = 0;
   std::vector<std::unique_ptr<char[]>> name_blocks_;
@@ -220,7 +236,7 @@ class KeyTree {
   size_t key_count_ = 0;
   uint64_t delete_count_ = 0;
   uint64_t generation_ = 0;  // changes with every insert and delete
-  uint64_t added_count_ = 0;  // keys ever added
+  uint32_t added_count_ = 0;  // keys ever added (a node each: far fewer than 2^32 fit in memory)
   ListingLess listing_;
   mutable EnumCursor cursor_;
 };

@@ -35,7 +35,6 @@ std::string Duration(std::chrono::milliseconds wait) {
                                   : std::to_string(wait.count()) + " ms";
 }
 
-// The file `file_name` names, symbolic links followed, in `*target`.
 // Whether the open file `fd` begins with the hive signature.
 bool StartsAsHive(int fd) {
   char start[4];
@@ -46,6 +45,7 @@ bool StartsAsHive(int fd) {
   return got == static_cast<ssize_t>(sizeof start) && IsRegfHive(std::string_view(start, sizeof start));
 }
 
+// The file `file_name` names, symbolic links followed, in `*target`.
 FileStatus ResolveTarget(const std::string& file_name, std::string* target) {
   char* real = realpath(file_name.c_str(), nullptr);
   if (real == nullptr) return FileStatus::Errno("cannot read the registry file " + file_name);

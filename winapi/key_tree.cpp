@@ -47,11 +47,10 @@ uint64_t FoldedWord(const char* bytes, size_t size) {
     return word - (lower >> 2);  // 0x80 >> 2 is the case bit, 0x20
   }
   const std::array<unsigned char, 256>& fold = HashFoldTable();
-  uint64_t folded = 0;
-  for (size_t at = 0; at < size; ++at) {
-    folded |= uint64_t{fold[static_cast<unsigned char>(bytes[at])]} << (8 * at);
-  }
-  return folded;
+  unsigned char folded[8] = {};
+  for (size_t at = 0; at < size; ++at) folded[at] = fold[static_cast<unsigned char>(bytes[at])];
+  std::memcpy(&word, folded, sizeof folded);  // laid out as the ASCII words are
+  return word;
 }
 
 // Calls `visit` with each name of `path` between backslashes, skipping empty

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -135,12 +136,18 @@ bool CommitThroughPipe(hive_h* hive, const PipeReader& drain) {
   (void)fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(kPipeSize));  // fewer, larger moves
   bool drained = false;
   int drain_error = 0;
-  std::thread reader([&] {
-    drained = drain(read_end.get());
-    drain_error = errno;
-    // The commit blocks on a full pipe: take the rest of what it writes.
-    if (!drained) DrainAway(read_end.get());
-  });
+  std::thread reader;
+  try {
+    reader = std::thread([&] {
+      drained = drain(read_end.get());
+      drain_error = errno;
+      // The commit blocks on a full pipe: take the rest of what it writes.
+      if (!drained) DrainAway(read_end.get());
+    });
+  } catch (const std::system_error& error) {
+    errno = error.code().value();
+    return false;
+  }
   const bool committed = hivex_commit(hive, PathOf(ends[1]).c_str(), 0) == 0;
   const int commit_error = errno;
   write_end.reset();  // the reader sees the end of the pipe

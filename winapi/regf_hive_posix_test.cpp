@@ -262,6 +262,37 @@ TEST(RegfHiveWrite, AHiveReadThroughItsFileLoadsAndWritesAsItsBytesDo) {
   EXPECT_FALSE(no_file.ParseFile(-1, &unused, &error));
 }
 
+// The delete checks map the cells of a bin only when a deleted key's cells
+// lie in it: keys in the first and in later bins of a hive of many bins.
+TEST(RegfHiveWrite, KeysInAnyBinOfALargeHiveAreDeletedFromItsFile) {
+  RegfBuilder builder;
+  builder.Add("Classes\\Early\\X");
+  for (int index = 0; index < 400; ++index) builder.Add("Classes\\Many\\K" + std::to_string(index));
+  builder.Add("Classes\\Late\\X");
+  const std::string bytes = builder.Bytes();
+  size_t bins = 0;
+  for (size_t at = 0x1000; at + 4 <= bytes.size(); at += 0x1000) bins += bytes.compare(at, 4, "hbin") == 0;
+  ASSERT_GT(bins, 3u);
+  ScratchDir dir;
+  dir.Write("hive", bytes);
+  const int fd = open(dir.File("hive").c_str(), O_RDONLY);
+  KeyTree tree;
+  RegfHive hive;
+  HiveError error;
+  ASSERT_TRUE(hive.ParseFile(fd, &tree, &error)) << error.message;
+  for (const char* path : {"Early\\X", "Early", "Late\\X", "Late"}) {
+    ASSERT_EQ(kRegSuccess, tree.Delete(tree.root(), path)) << path;
+  }
+  const std::vector<std::string> left = ReadBack(Written(hive));
+  close(fd);
+  EXPECT_EQ(0, std::count_if(left.begin(), left.end(), [](const std::string& path) {
+              return path.find("Early") != std::string::npos || path.find("Late") != std::string::npos;
+            }));
+  EXPECT_EQ(401, std::count_if(left.begin(), left.end(), [](const std::string& path) {
+              return path.rfind("Classes\\Many", 0) == 0;
+            }));
+}
+
 TEST(RegfHiveWrite, CellsADamagedHiveSharesBetweenDeletedKeysFailTheWriteInsteadOfAborting) {
   RegfBuilder builder;
   builder.SetString("Classes\\P\\A", "v", "one");
@@ -271,19 +302,29 @@ TEST(RegfHiveWrite, CellsADamagedHiveSharesBetweenDeletedKeysFailTheWriteInstead
   std::string bytes = builder.Bytes();
   constexpr size_t kValueList = 0x28;
   Put32(&bytes, b + kCell + kValueList, Get32(bytes, a + kCell + kValueList));
-  KeyTree tree;
-  RegfHive hive;
-  ASSERT_EQ("", Parsed(bytes, &tree, &hive));
-  ASSERT_EQ(kRegSuccess, tree.Delete(tree.root(), "P\\A"));
-  std::string out;
-  const auto sink = [&](const char* data, size_t size) {
-    out.append(data, size);
-    return true;
-  };
-  ASSERT_TRUE(hive.Write(sink));  // A alone frees the list once
-  ASSERT_EQ(kRegSuccess, tree.Delete(tree.root(), "P\\B"));
-  EXPECT_FALSE(hive.Write(sink));  // B would free it again
-  EXPECT_FALSE(hive.Write(sink));
+  // The cells are checked in the bytes given, or read again from the file.
+  ScratchDir dir;
+  dir.Write("hive", bytes);
+  const int fd = open(dir.File("hive").c_str(), O_RDONLY);
+  for (const bool from_file : {false, true}) {
+    SCOPED_TRACE(from_file ? "file" : "bytes");
+    KeyTree tree;
+    RegfHive hive;
+    HiveError error;
+    ASSERT_TRUE(from_file ? hive.ParseFile(fd, &tree, &error) : hive.Parse(bytes, &tree, &error))
+        << error.message;
+    ASSERT_EQ(kRegSuccess, tree.Delete(tree.root(), "P\\A"));
+    std::string out;
+    const auto sink = [&](const char* data, size_t size) {
+      out.append(data, size);
+      return true;
+    };
+    ASSERT_TRUE(hive.Write(sink));  // A alone frees the list once
+    ASSERT_EQ(kRegSuccess, tree.Delete(tree.root(), "P\\B"));
+    EXPECT_FALSE(hive.Write(sink));  // B would free it again
+    EXPECT_FALSE(hive.Write(sink));
+  }
+  close(fd);
 }
 
 struct BadHive {

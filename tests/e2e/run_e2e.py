@@ -307,7 +307,7 @@ class WineRunner(Runner):
         finally:
             os.unlink(command_line.name)
         after = self.host.reg_export(INSTALLER) if uses_registry else None
-        self.installer_may_exist = after is not None
+        self.installer_may_exist = uses_registry  # even when the export failed
         return problems, after
 
     def run_program(self, case, work, command_line_file):

@@ -194,7 +194,17 @@ class WineHost:
 
     # The registry, through Wine's own reg.exe.
     def reg_clear(self, key):
-        self.run([self.wine, "reg", "delete", key, "/f"], check=False)
+        """Deletes `key` with all below it; a missing key is no failure. A
+        delete that fails while the key is still there is tried once more
+        (a failure left unseen would leave one case's keys to the next)."""
+        for _ in range(2):
+            result = self.run([self.wine, "reg", "delete", key, "/f"], check=False)
+            if result.returncode == 0 or not self.reg_exists(key):
+                return
+        raise RuntimeError(f"reg delete {key} failed: {result.stderr!r}")
+
+    def reg_exists(self, key):
+        return self.run([self.wine, "reg", "query", key], check=False).returncode == 0
 
     def reg_import(self, reg_file):
         result = self.run([self.wine, "reg", "import", self.windows_path(reg_file)], check=False)

@@ -33,23 +33,16 @@
 
 namespace {
 
+using hive_bytes::Get32;
+using hive_bytes::Put16;
+using hive_bytes::Put32;
+
 constexpr uint32_t kNoCell = 0xFFFFFFFF;
 constexpr size_t kBinHeader = 0x20;
 constexpr size_t kKeyFixed = 0x4C;
 constexpr size_t kLeafMax = 512;
 constexpr uint64_t kTime = 0x01D9000000000000ULL;
 
-void Put16(std::string* out, size_t at, uint16_t value) {
-  for (int i = 0; i < 2; ++i) (*out)[at + i] = static_cast<char>(value >> (8 * i));
-}
-void Put32(std::string* out, size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) (*out)[at + i] = static_cast<char>(value >> (8 * i));
-}
-uint32_t Get32(const std::string& in, size_t at) {
-  uint32_t value = 0;
-  for (int i = 0; i < 4; ++i) value |= uint32_t{static_cast<unsigned char>(in[at + i])} << (8 * i);
-  return value;
-}
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 

@@ -27,7 +27,7 @@ void Check(bool condition) {
 void FixChecksum(std::string* bytes) {
   if (bytes->size() < empty_hive::kBaseBlockSize) return;
   const uint32_t sum = HiveHeaderChecksum(bytes->substr(0, empty_hive::kBaseBlockSize));
-  for (int i = 0; i < 4; ++i) (*bytes)[empty_hive::kChecksumOffset + i] = static_cast<char>(sum >> (8 * i));
+  hive_bytes::Put32(bytes, empty_hive::kChecksumOffset, sum);
 }
 
 // Deletes `top` and everything below it as a run does: the first subkey,

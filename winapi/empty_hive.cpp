@@ -4,6 +4,10 @@
 
 namespace {
 
+using hive_bytes::Put16;
+using hive_bytes::Put32;
+using hive_bytes::Put64;
+
 using empty_hive::kBaseBlockSize;
 using empty_hive::kBinSize;
 
@@ -14,15 +18,6 @@ constexpr uint16_t kKeyHiveEntry = 0x0004;
 constexpr uint16_t kKeyNoDelete = 0x0008;
 constexpr uint16_t kKeyAsciiName = 0x0020;
 
-void Put16(std::string* out, size_t at, uint16_t value) {
-  for (int i = 0; i < 2; ++i) (*out)[at + i] = static_cast<char>(value >> (8 * i));
-}
-void Put32(std::string* out, size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) (*out)[at + i] = static_cast<char>(value >> (8 * i));
-}
-void Put64(std::string* out, size_t at, uint64_t value) {
-  for (int i = 0; i < 8; ++i) (*out)[at + i] = static_cast<char>(value >> (8 * i));
-}
 void PutBytes(std::string* out, size_t at, const std::string& bytes) {
   out->replace(at, bytes.size(), bytes);
 }

@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 struct EmptyHiveOptions {
   uint32_t minor_version = 5;  // 3 (older systems) or 5 (leaf-hash lists)
@@ -38,6 +39,23 @@ constexpr size_t kBinSize = 4096;
 constexpr size_t kChecksumOffset = 0x1FC;
 constexpr uint32_t kRootCellOffset = 0x20;  // the first cell of the first bin
 }  // namespace empty_hive
+
+// The hive format's numbers are little-endian. The value of the bytes at
+// `at` of `bytes`, which must hold them, and its store there.
+namespace hive_bytes {
+inline uint32_t Get32(std::string_view bytes, size_t at) {
+  uint32_t value = 0;
+  for (int i = 0; i < 4; ++i) value |= uint32_t{static_cast<unsigned char>(bytes[at + i])} << (8 * i);
+  return value;
+}
+template <typename T>
+void Put(std::string* bytes, size_t at, T value) {
+  for (size_t i = 0; i < sizeof(T); ++i) (*bytes)[at + i] = static_cast<char>(value >> (8 * i));
+}
+inline void Put16(std::string* bytes, size_t at, uint16_t value) { Put(bytes, at, value); }
+inline void Put32(std::string* bytes, size_t at, uint32_t value) { Put(bytes, at, value); }
+inline void Put64(std::string* bytes, size_t at, uint64_t value) { Put(bytes, at, value); }
+}  // namespace hive_bytes
 
 // The bytes of the hive file. Returns an empty string when an option is out
 // of range (another minor version, a root name that is empty, too long or

@@ -395,6 +395,8 @@ class HiveRegistry : public Registry {
   // Loads the locked file, which begins with the hive signature, through
   // libhivex; `*unusable` as for Read.
   FileStatus ReadHive(RegStatus* unusable);
+  // What a binary hive that libhivex or the load refused gives.
+  FileStatus UnusableHive(const HiveError& error) const;
   // Whether a file was read (false: a missing file, an empty registry).
   bool HasFile() const { return document_ != nullptr || regf_ != nullptr; }
   void DropFile();
@@ -475,15 +477,17 @@ FileStatus HiveRegistry::ReadHive(RegStatus* unusable) {
   *unusable = kRegBadDb;
   regf_ = std::make_unique<RegfHive>();
   HiveError error;
-  if (!regf_->ParseFile(lock_.get(), &engine_->tree(), &error)) {
-    return FileStatus::Failure(file_name_ + ": not a usable registry hive: " + error.message)
-        .Adding("the registry file is left unchanged");
-  }
+  if (!regf_->ParseFile(lock_.get(), &engine_->tree(), &error)) return UnusableHive(error);
   *unusable = kRegCantRead;
   FileStatus status = CheckReadAgainUnchanged();
   if (!status.ok()) return status;
   *unusable = kRegSuccess;
   return FileStatus::Ok();
+}
+
+FileStatus HiveRegistry::UnusableHive(const HiveError& error) const {
+  return FileStatus::Failure(file_name_ + ": not a usable registry hive: " + error.message)
+      .Adding("the registry file is left unchanged");
 }
 
 FileStatus HiveRegistry::Parse(std::string bytes) {
@@ -494,8 +498,7 @@ FileStatus HiveRegistry::Parse(std::string bytes) {
   if (IsRegfHive(bytes)) {
     regf_ = std::make_unique<RegfHive>();
     if (regf_->Parse(std::move(bytes), &engine_->tree(), &error)) return FileStatus::Ok();
-    return FileStatus::Failure(file_name_ + ": not a usable registry hive: " + error.message)
-        .Adding("the registry file is left unchanged");
+    return UnusableHive(error);
   }
   document_ = std::make_unique<HiveDocument>();
   if (document_->Parse(std::move(bytes), &engine_->tree(), &error)) return FileStatus::Ok();

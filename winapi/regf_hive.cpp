@@ -4,13 +4,10 @@
 
 namespace {
 
+using hive_bytes::Get32;
+
 constexpr size_t kBaseBlockSize = empty_hive::kBaseBlockSize;
 
-uint32_t Get32(std::string_view bytes, size_t at) {
-  uint32_t value = 0;
-  for (int i = 0; i < 4; ++i) value |= uint32_t{static_cast<unsigned char>(bytes[at + i])} << (8 * i);
-  return value;
-}
 
 RegfHeader ReadHeader(std::string_view bytes) {
   RegfHeader header;

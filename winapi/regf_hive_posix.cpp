@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "winapi/code_page.h"
+#include "winapi/empty_hive.h"
 #include "winapi/posix_file.h"
 #include "winapi/regf_hive.h"
 
@@ -34,20 +35,6 @@ struct FreeDeleter {
 };
 using NodeList = std::unique_ptr<hive_node_h[], FreeDeleter>;
 using CName = std::unique_ptr<char[], FreeDeleter>;
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // libhivex takes only file names: "/proc/self/fd/N" names an open file.
 std::string PathOf(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
@@ -94,32 +81,28 @@ using PipeReader = std::function<bool(int pipe)>;
 
 constexpr size_t kPipeSize = 1 << 20;
 
+// Reads `pipe` up to its end, a chunk at a time, into `take`. Returns false
+// with errno set when a read fails, or when `take` returned false.
+bool ReadEach(int pipe, const HiveSink& take) {
+  std::vector<char> chunk(kPipeSize);
+  for (;;) {
+    const ssize_t got = read(pipe, chunk.data(), chunk.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return got == 0;
+    if (!take(chunk.data(), static_cast<size_t>(got))) return false;
+  }
+}
+
 // Moves what `pipe` delivers, up to its end, to `fd` at its offset, which
 // advances. Returns false with errno set when the file takes no more.
 bool SpliceAll(int pipe, int fd) {
   for (;;) {
     const ssize_t moved = splice(pipe, nullptr, fd, nullptr, kPipeSize, SPLICE_F_MOVE);
     if (moved == 0) return true;
-    if (moved > 0) continue;
-    if (errno == EINTR) continue;
+    if (moved > 0 || errno == EINTR) continue;
     if (errno != EINVAL) return false;
     // A file system without splice support: copy through a buffer.
-    std::vector<char> chunk(kPipeSize);
-    for (;;) {
-      const ssize_t got = read(pipe, chunk.data(), chunk.size());
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) return got == 0;
-      if (!WriteAll(fd, chunk.data(), static_cast<size_t>(got)).ok()) return false;
-    }
-  }
-}
-
-// Reads `pipe` up to its end, keeping nothing.
-void DrainAway(int pipe) {
-  char scratch[64 * 1024];
-  for (;;) {
-    const ssize_t got = read(pipe, scratch, sizeof scratch);
-    if (got == 0 || (got < 0 && errno != EINTR)) return;
+    return ReadEach(pipe, [fd](const char* data, size_t size) { return WriteAll(fd, data, size).ok(); });
   }
 }
 
@@ -131,8 +114,8 @@ void DrainAway(int pipe) {
 bool CommitThroughPipe(hive_h* hive, const PipeReader& drain) {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return false;
-  Descriptor read_end(ends[0]);
-  auto write_end = std::make_unique<Descriptor>(ends[1]);
+  ScopedFd read_end(ends[0]);
+  ScopedFd write_end(ends[1]);
   (void)fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(kPipeSize));  // fewer, larger moves
   bool drained = false;
   int drain_error = 0;
@@ -142,7 +125,7 @@ bool CommitThroughPipe(hive_h* hive, const PipeReader& drain) {
       drained = drain(read_end.get());
       drain_error = errno;
       // The commit blocks on a full pipe: take the rest of what it writes.
-      if (!drained) DrainAway(read_end.get());
+      if (!drained) (void)ReadEach(read_end.get(), [](const char*, size_t) { return true; });
     });
   } catch (const std::system_error& error) {
     errno = error.code().value();
@@ -150,7 +133,7 @@ bool CommitThroughPipe(hive_h* hive, const PipeReader& drain) {
   }
   const bool committed = hivex_commit(hive, PathOf(ends[1]).c_str(), 0) == 0;
   const int commit_error = errno;
-  write_end.reset();  // the reader sees the end of the pipe
+  write_end.Reset();  // the reader sees the end of the pipe
   reader.join();
   if (!committed) errno = commit_error;
   if (committed && !drained) errno = drain_error;
@@ -302,7 +285,7 @@ class DeleteCheck {
     for (size_t bin = kBins; bin + 0x20 <= image_.size();) {
       const std::string_view header = image_.ReadAlone(bin, 12);
       if (header.size() != 12 || header.substr(0, 4) != "hbin") return;
-      const uint32_t size = Le32(header.substr(8));
+      const uint32_t size = hive_bytes::Get32(header, 8);
       if (size < 0x20 || bin + size > image_.size()) return;
       bins_.push_back({bin, size, false});
       bin += size;
@@ -336,15 +319,9 @@ class DeleteCheck {
     return used_[at / 8];
   }
 
-  static uint32_t Le32(std::string_view bytes) {
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) value |= uint32_t{static_cast<unsigned char>(bytes[i])} << (8 * i);
-    return value;
-  }
-
   uint32_t Get32(size_t at) const {
     const std::string_view bytes = image_.Read(at, 4);
-    return bytes.size() == 4 ? Le32(bytes) : kNone;
+    return bytes.size() == 4 ? hive_bytes::Get32(bytes, 0) : kNone;
   }
   uint16_t Count(size_t cell) const { return static_cast<uint16_t>(Get32(cell + 6) & 0xFFFF); }
   uint32_t Field(size_t cell, size_t offset) const { return Get32(cell + 4 + offset); }
@@ -463,7 +440,7 @@ bool RegfHive::Impl::ParseBytes(std::string bytes, KeyTree* tree, std::string* e
   if (!CheckHiveHeader(bytes, &header, error)) return false;
   auto image = std::make_unique<MemoryImage>(std::move(bytes));
   // libhivex reads only files: it loads the bytes from a file in memory.
-  Descriptor copy(memfd_create("brindlex-hive", MFD_CLOEXEC));
+  ScopedFd copy(memfd_create("brindlex-hive", MFD_CLOEXEC));
   if (copy.get() < 0 || !WriteAll(copy.get(), image->bytes().data(), image->size()).ok()) {
     *error = "cannot hold the hive in memory: " + ErrnoText();
     return false;
@@ -663,15 +640,7 @@ bool RegfHive::Impl::WriteToFile(int fd) {
 }
 
 bool RegfHive::Impl::Write(const HiveSink& sink) {
-  return Commit([&sink](int pipe) {
-    std::vector<char> chunk(kPipeSize);
-    for (;;) {
-      const ssize_t got = read(pipe, chunk.data(), chunk.size());
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) return got == 0;
-      if (!sink(chunk.data(), static_cast<size_t>(got))) return false;
-    }
-  });
+  return Commit([&sink](int pipe) { return ReadEach(pipe, sink); });
 }
 
 RegfHive::RegfHive() : impl_(std::make_unique<Impl>()) {}

@@ -17,18 +17,13 @@
 
 namespace {
 
+using hive_bytes::Get32;
+using hive_bytes::Put32;
+
 constexpr size_t kCell = 4;           // a cell's size field comes before its data
 constexpr size_t kSubkeyList = 0x1C;  // fields of a key cell
 constexpr size_t kKeyName = 0x4C;
 
-uint32_t Get32(const std::string& bytes, size_t at) {
-  uint32_t value = 0;
-  for (int i = 0; i < 4; ++i) value |= uint32_t{static_cast<unsigned char>(bytes[at + i])} << (8 * i);
-  return value;
-}
-void Put32(std::string* bytes, size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<char>(value >> (8 * i));
-}
 void FixChecksum(std::string* bytes) {
   Put32(bytes, empty_hive::kChecksumOffset, HiveHeaderChecksum(bytes->substr(0, 4096)));
 }

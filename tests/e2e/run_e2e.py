@@ -48,6 +48,7 @@ BANNER = re.compile(
     r"\[\*\*\*\*\* Today is (Sunday|Monday|Tuesday|Wednesday|Thursday|Friday|Saturday), "
     r"(January|February|March|April|May|June|July|August|September|October|November|December)"
     r"/\d\d/\d{4} @ \d\d:\d\d:\d\d\. \*\*\*\*\*\]")
+PRESS_AGAIN = 3  # seconds
 RUN_TIMEOUT = 60
 
 
@@ -315,13 +316,15 @@ class WineRunner(Runner):
                                   cwd=work)
         problems = []
         deadline = time.monotonic() + RUN_TIMEOUT
-        pressed = False
+        # A key pressed before the window takes input is lost: pressed again
+        # every few seconds while the program runs.
+        next_press = time.monotonic()
         while process.poll() is None and time.monotonic() < deadline:
-            if case.keeps_window_open() and not pressed:
+            if case.keeps_window_open() and time.monotonic() >= next_press:
                 window = self.host.find_window("Brindlex", timeout=1)
                 if window:
                     self.host.press(window, "Return")
-                    pressed = True
+                    next_press = time.monotonic() + PRESS_AGAIN
             time.sleep(0.05)
         if process.poll() is None:
             process.kill()

@@ -1,4 +1,5 @@
-// Parses arbitrary bytes as a hive file. When they parse: no key is deeper
+// Parses arbitrary bytes as a hive file, also a few bytes at a time (the
+// outcome must not change). When they parse: no key is deeper
 // than the platform allows (a run's recursive delete relies on it), and
 // writing the file back without deletes gives the same bytes. Then some key
 // trees are deleted through the registry operations, as a run deletes a
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -94,6 +96,31 @@ void DeleteSomeTrees(MemoryRegistry* registry, size_t first, size_t stride) {
   Check(registry->open_handle_count() == 0);
 }
 
+// Reads `text` from a source that gives `piece` bytes at a time and checks
+// that the outcome is `parsed` with `error`, or the keys of `tree`.
+void CheckReadInPieces(const std::string& text, size_t piece, bool parsed, const HiveError& error,
+                       const KeyTree& tree) {
+  KeyTree pieces_tree;
+  HiveDocument document;
+  HiveError pieces_error;
+  size_t offset = 0;
+  const bool read = document.Read(
+      [&](char* buffer, size_t capacity) {
+        const size_t count = std::min({capacity, piece, text.size() - offset});
+        std::memcpy(buffer, text.data() + offset, count);
+        offset += count;
+        return static_cast<ptrdiff_t>(count);
+      },
+      text.size(), &pieces_tree, &pieces_error);
+  Check(read == parsed);
+  if (!read) {
+    Check(pieces_error.line == error.line && pieces_error.message == error.message);
+    return;
+  }
+  Check(document.size() == text.size());
+  Check(pieces_tree.ListPaths() == tree.ListPaths());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -101,14 +128,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MemoryRegistry registry;
   HiveDocument document;
   HiveError error;
-  if (!document.Parse(text, &registry.tree(), &error)) {
+  const bool parsed = document.Parse(text, &registry.tree(), &error);
+  const size_t selector = size == 0 ? 0 : data[size - 1];
+  constexpr size_t kPieces[] = {1, 2, 3, 5, 8, 13, 64, 4096};
+  CheckReadInPieces(text, kPieces[selector % 8], parsed, error, registry.tree());
+  if (!parsed) {
     Check(error.line >= 1 && !error.message.empty());
     return 0;
   }
   Check(document.ToString() == text);
   Check(DeepestLevel(registry.tree()) <= KeyTree::kMaxDepth);
 
-  const size_t selector = size == 0 ? 0 : data[size - 1];
   DeleteSomeTrees(&registry, selector % 3, 1 + selector / 3 % 5);
   const std::string written = document.ToString();
   KeyTree reread;

@@ -1,14 +1,71 @@
 #include "winapi/hive_format.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "winapi/code_page.h"
+
+// The file being read, a window of it at a time: the bytes from offset
+// base() on that are in memory.
+class HiveInput {
+ public:
+  // `size_hint`: the file's size as far as known, so that a small file
+  // takes a small window.
+  HiveInput(const HiveSource& source, uint64_t size_hint)
+      : source_(source), first_window_(static_cast<size_t>(std::min<uint64_t>(size_hint + 1, kChunk))) {}
+
+  const char* data() const { return buffer_.data(); }
+  size_t size() const { return filled_; }
+  uint64_t base() const { return base_; }
+  // Whether the window ends where the file ends (or where it could not be
+  // read further).
+  bool exhausted() const { return exhausted_; }
+  bool failed() const { return failed_; }
+
+  // Drops the window's bytes before `keep`, then reads more of the file
+  // into it. Returns false at the end of the file or when it cannot be read.
+  bool Extend(size_t keep);
+
+ private:
+  static constexpr size_t kChunk = 1 << 20;
+
+  const HiveSource& source_;
+  const size_t first_window_;
+  std::vector<char> buffer_;
+  size_t filled_ = 0;
+  uint64_t base_ = 0;
+  bool exhausted_ = false;
+  bool failed_ = false;
+};
+
+bool HiveInput::Extend(size_t keep) {
+  if (keep > 0) {
+    std::memmove(buffer_.data(), buffer_.data() + keep, filled_ - keep);
+    filled_ -= keep;
+    base_ += keep;
+  }
+  if (exhausted_) return false;
+  // A line longer than the window makes it grow.
+  if (filled_ == buffer_.size()) buffer_.resize(std::max(first_window_, buffer_.size() * 2));
+  const ptrdiff_t got = source_(buffer_.data() + filled_, buffer_.size() - filled_);
+  if (got <= 0) {
+    exhausted_ = true;
+    failed_ = got < 0;
+    return false;
+  }
+  filled_ += static_cast<size_t>(got);
+  return true;
+}
 
 namespace {
 
 constexpr std::string_view kRootName = "HKEY_CLASSES_ROOT";
+constexpr bool kBigEndianHost = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
 
 // The UTF-16 code units of a stretch of a file, read where they lie in its
 // bytes (no copy): an ANSI byte as the unit of its character, or a UTF-16LE
@@ -27,10 +84,13 @@ class Units {
   const char* bytes() const { return bytes_; }
 
   char16_t operator[](size_t index) const {
-    const unsigned char low = static_cast<unsigned char>(bytes_[index * kUnitSize]);
-    if (kEncoding == HiveEncoding::kAnsi) return low < 0x80 ? low : AnsiToUtf16(low);
-    const unsigned char high = static_cast<unsigned char>(bytes_[index * kUnitSize + 1]);
-    return static_cast<char16_t>(low | (high << 8));
+    if constexpr (kEncoding == HiveEncoding::kAnsi) {
+      const unsigned char byte = static_cast<unsigned char>(bytes_[index]);
+      return byte < 0x80 ? byte : AnsiToUtf16(byte);
+    }
+    uint16_t unit;
+    std::memcpy(&unit, bytes_ + index * kUnitSize, sizeof unit);
+    return kBigEndianHost ? __builtin_bswap16(unit) : unit;
   }
   char16_t front() const { return (*this)[0]; }
 
@@ -216,9 +276,9 @@ enum class LineEnd { kNone, kLf, kCr, kCrLf };
 
 // Little-endian 64-bit word of the 8 bytes at `bytes`.
 uint64_t LoadWord(const char* bytes) {
-  uint64_t word = 0;
-  for (int i = 7; i >= 0; --i) word = (word << 8) | static_cast<unsigned char>(bytes[i]);
-  return word;
+  uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  return kBigEndianHost ? __builtin_bswap64(word) : word;
 }
 
 // The lanes (units of `kUnitSize` bytes) of `word` that hold a unit below 14
@@ -255,38 +315,70 @@ size_t FindLineBreak(Units<kEncoding> units, size_t from) {
   return units.size();
 }
 
-// Reads the UTF-16 units of one file, line by line, where they lie. Lines
-// end in CR LF, LF or CR alone, as the import splits them.
+// Reads the UTF-16 units of one file, line by line, where they lie in the
+// input's window. Lines end in CR LF, LF or CR alone, as the import splits
+// them.
 template <HiveEncoding kEncoding>
 class LineReader {
  public:
   using Text = Units<kEncoding>;
 
-  // `start` is the byte the first line starts at.
-  LineReader(const std::string& text, size_t start)
-      : all_(text.data(), text.size() / Text::kUnitSize), position_(start / Text::kUnitSize) {}
+  // `start` is the byte of the window the first line starts at.
+  LineReader(HiveInput* input, size_t start) : input_(*input), position_(start / Text::kUnitSize) {
+    Refresh();
+  }
 
-  bool AtEnd() const { return position_ >= all_.size(); }
-  // The byte the next line starts at.
-  size_t position() const { return position_ * Text::kUnitSize; }
+  bool AtEnd() {
+    while (position_ >= all_.size()) {
+      if (!More(position_)) return true;
+    }
+    return false;
+  }
+  // The byte of the file the next line starts at.
+  uint64_t position() const { return input_.base() + position_ * Text::kUnitSize; }
   size_t line_number() const { return line_number_; }
   LineEnd line_end() const { return line_end_; }
+  // The bytes after the last whole unit at the end of the file.
+  size_t trailing_bytes() const { return input_.size() % Text::kUnitSize; }
 
-  // Gives the next line, without its line end, in `*line`. Returns false,
-  // with `*error` set, for a zero character.
+  // Gives the next line, without its line end, in `*line`: valid until the
+  // next call. Returns false, with `*error` set, for a zero character.
   bool Next(Text* line, std::string* error);
 
  private:
-  Text all_;
-  size_t position_;  // in units
+  // Reads more of the file, keeping the units from `keep` on: positions
+  // move down by `keep`, also when it returns false at the end of the file.
+  bool More(size_t keep);
+  void Refresh() { all_ = Text(input_.data(), input_.size() / Text::kUnitSize); }
+
+  HiveInput& input_;
+  Text all_;  // the whole units of the window
+  size_t position_;  // in units of the window
   size_t line_number_ = 0;
   LineEnd line_end_ = LineEnd::kNone;
 };
 
 template <HiveEncoding kEncoding>
+bool LineReader<kEncoding>::More(size_t keep) {
+  const bool more = input_.Extend(keep * Text::kUnitSize);
+  position_ -= keep;
+  Refresh();
+  return more;
+}
+
+template <HiveEncoding kEncoding>
 bool LineReader<kEncoding>::Next(Text* line, std::string* error) {
   ++line_number_;
-  const size_t end = FindLineBreak(all_, position_);
+  size_t end = FindLineBreak(all_, position_);
+  // Until the line's end is in the window, and with it the LF that may
+  // follow a CR.
+  while (end == all_.size() || (end + 1 == all_.size() && all_[end] == u'\r')) {
+    const size_t kept = position_;
+    const bool more = More(kept);
+    end -= kept;
+    if (!more) break;
+    end = FindLineBreak(all_, end);
+  }
   *line = all_.substr(position_, end - position_);
   position_ = end;
   line_end_ = LineEnd::kNone;
@@ -308,6 +400,106 @@ bool LineReader<kEncoding>::Next(Text* line, std::string* error) {
   return true;
 }
 
+// Adds the keys of the sections' paths to the tree a few sections after
+// each is read, in the order read. A path's lookups read memory one after
+// another (a slot of the index, a key, its name, then the next name's);
+// reading ahead starts those of the sections in between at the same time.
+class KeyPathQueue {
+ public:
+  KeyPathQueue(KeyTree* tree, std::vector<HiveSection>* sections)
+      : tree_(*tree), sections_(*sections) {}
+
+  // Queues the path of ANSI key names `names` (checked: each one the
+  // registry can hold) of the section at index `section`.
+  void Add(const std::vector<std::string_view>& names, size_t section);
+  // Adds the keys of every path queued.
+  void Finish() {
+    while (added_ < queued_) AddKeys(ring_[added_++ % kLength]);
+  }
+
+ private:
+  // How many paths are read ahead, and when the later stages start.
+  static constexpr size_t kLength = 12;
+  static constexpr size_t kKeyStageAge = 4;
+  static constexpr size_t kNameStageAge = 8;
+
+  struct Path {
+    std::string names;  // one after another
+    std::vector<size_t> ends;  // where each name ends in `names`
+    std::vector<uint32_t> hashes;  // each key's KeyTree hash
+    size_t shared = 0;  // names the same as in the path before
+    size_t section = 0;
+    std::string_view Name(size_t depth) const {
+      const size_t begin = depth == 0 ? 0 : ends[depth - 1];
+      return std::string_view(names).substr(begin, ends[depth] - begin);
+    }
+    size_t depth() const { return ends.size(); }
+  };
+
+  void Fill(Path* path, const std::vector<std::string_view>& names, const Path* previous);
+  void Prefetch(size_t age, KeyTree::PrefetchStage stage) const;
+  void AddKeys(const Path& path);
+
+  KeyTree& tree_;
+  std::vector<HiveSection>& sections_;
+  std::array<Path, kLength> ring_;
+  size_t queued_ = 0;  // paths ever queued; the last is ring_[(queued_ - 1) % kLength]
+  size_t added_ = 0;   // of them, those whose keys are in the tree
+  // The keys of the last path added: paths that follow each other mostly
+  // share their first names.
+  std::vector<KeyNode*> previous_keys_;
+};
+
+void KeyPathQueue::Add(const std::vector<std::string_view>& names, size_t section) {
+  if (queued_ - added_ == kLength) AddKeys(ring_[added_++ % kLength]);
+  Path& path = ring_[queued_ % kLength];
+  Fill(&path, names, queued_ == 0 ? nullptr : &ring_[(queued_ - 1) % kLength]);
+  path.section = section;
+  ++queued_;
+  Prefetch(0, KeyTree::PrefetchStage::kSlot);
+  Prefetch(kKeyStageAge, KeyTree::PrefetchStage::kKey);
+  Prefetch(kNameStageAge, KeyTree::PrefetchStage::kName);
+}
+
+void KeyPathQueue::Fill(Path* path, const std::vector<std::string_view>& names,
+                        const Path* previous) {
+  path->names.clear();
+  path->ends.clear();
+  path->hashes.clear();
+  path->shared = 0;
+  bool same = previous != nullptr;
+  uint32_t hash = tree_.root()->hash();
+  for (size_t depth = 0; depth < names.size(); ++depth) {
+    same = same && depth < previous->depth() && previous->Name(depth) == names[depth];
+    if (same) ++path->shared;
+    hash = same ? previous->hashes[depth] : KeyTree::ChildHash(hash, names[depth]);
+    path->names.append(names[depth]);
+    path->ends.push_back(path->names.size());
+    path->hashes.push_back(hash);
+  }
+}
+
+void KeyPathQueue::Prefetch(size_t age, KeyTree::PrefetchStage stage) const {
+  if (queued_ - added_ <= age) return;
+  const Path& path = ring_[(queued_ - 1 - age) % kLength];
+  tree_.Prefetch(path.hashes.data() + path.shared, path.depth() - path.shared, stage);
+}
+
+void KeyPathQueue::AddKeys(const Path& path) {
+  HiveSection& section = sections_[path.section];
+  previous_keys_.resize(path.shared);
+  KeyNode* node = path.shared == 0 ? tree_.root() : previous_keys_.back();
+  for (size_t depth = path.shared; depth < path.depth(); ++depth) {
+    const size_t keys_before = tree_.key_count();
+    node = tree_.AddChild(node, path.Name(depth), path.hashes[depth]);
+    if (tree_.key_count() != keys_before && section.created_from == HiveSection::kCreatedNone) {
+      section.created_from = static_cast<uint16_t>(depth + 1);
+    }
+    previous_keys_.push_back(node);
+  }
+  section.key = node;
+}
+
 // Parses the lines after the header as the import reads them and records
 // the sections. Lines that the import skips (of unknown form, bad value
 // data, a section line without "]" or with a blank after "[") are passed
@@ -323,39 +515,39 @@ class HiveParser {
   bool Run(std::vector<HiveSection>* sections, std::string* error);
 
  private:
-  bool ParseLine(Text line, size_t begin, std::string* error);
+  bool ParseLine(Text line, uint64_t begin, std::string* error);
   void ContinueHexBytes(Text line);
-  bool ParseSection(Text line, size_t begin, std::string* error);
-  bool AddClassesRootKey(Text path, HiveSection* section, std::string* error);
+  bool ParseSection(Text line, uint64_t begin, std::string* error);
+  bool SplitNames(Text path, std::string* error);
   bool AnsiName(Text name, std::string_view* ansi, std::string* error);
-  bool AddChild(std::string_view name, size_t depth, KeyNode* parent, std::string* error);
   void ParseValue(Text line);
 
   LineReader<kEncoding>& reader_;
   KeyTree& tree_;
   std::vector<HiveSection>* sections_ = nullptr;
+  std::unique_ptr<KeyPathQueue> paths_;
   bool continued_ = false;  // the previous line ended hex bytes with "\"
-  // The keys of the last section's path: sections that follow each other
-  // mostly share the start of their paths. A name that matches the one
-  // these keys were created with names the same key.
-  std::vector<KeyNode*> previous_path_;
-  std::string name_;  // a UTF-16 file's key name in ANSI
+  // The names of the section's path, and a UTF-16 file's names in ANSI.
+  std::vector<std::string_view> names_;
+  std::string ansi_names_;
 };
 
 template <HiveEncoding kEncoding>
 bool HiveParser<kEncoding>::Run(std::vector<HiveSection>* sections, std::string* error) {
   sections_ = sections;
+  paths_ = std::make_unique<KeyPathQueue>(&tree_, sections);
   Text line;
   while (!reader_.AtEnd()) {
-    const size_t begin = reader_.position();
+    const uint64_t begin = reader_.position();
     if (!reader_.Next(&line, error) || !ParseLine(line, begin, error)) return false;
   }
   // A value continued past the end of the file ends there.
+  paths_->Finish();
   return true;
 }
 
 template <HiveEncoding kEncoding>
-bool HiveParser<kEncoding>::ParseLine(Text line, size_t begin, std::string* error) {
+bool HiveParser<kEncoding>::ParseLine(Text line, uint64_t begin, std::string* error) {
   const Text text = SkipBlanks(line);
   if (continued_) {
     ContinueHexBytes(text);
@@ -381,7 +573,7 @@ void HiveParser<kEncoding>::ContinueHexBytes(Text text) {
 }
 
 template <HiveEncoding kEncoding>
-bool HiveParser<kEncoding>::ParseSection(Text line, size_t begin, std::string* error) {
+bool HiveParser<kEncoding>::ParseSection(Text line, uint64_t begin, std::string* error) {
   const Text inside = line.substr(1);
   // The last "]" closes the name: "]" is an ordinary name character, and
   // what follows the last one is passed over.
@@ -403,20 +595,22 @@ bool HiveParser<kEncoding>::ParseSection(Text line, size_t begin, std::string* e
   // A section under another root, an unknown root or a path that starts
   // with "\" (the import cannot open it) names no key of the tree; its
   // values belong to no key either.
-  if ((EqualsAscii(root, kRootName) || EqualsAscii(root, "HKCR")) &&
-      (path.empty() || path.front() != u'\\')) {
-    if (!AddClassesRootKey(path, &section, error)) return false;
-  }
+  const bool names_keys = (EqualsAscii(root, kRootName) || EqualsAscii(root, "HKCR")) &&
+                         (path.empty() || path.front() != u'\\');
+  if (names_keys && !SplitNames(path, error)) return false;
   sections_->push_back(section);
+  // The section's key is set when the queue adds the path's keys.
+  if (names_keys) paths_->Add(names_, sections_->size() - 1);
   return true;
 }
 
+// The names of `path` (between backslashes, empty ones skipped) in ANSI, in
+// `names_`. Fails at the first that the platform's registry could not hold.
 template <HiveEncoding kEncoding>
-bool HiveParser<kEncoding>::AddClassesRootKey(Text path, HiveSection* section,
-                                              std::string* error) {
-  KeyNode* node = tree_.root();
-  size_t depth = 0;
-  bool same_so_far = true;  // as the previous section's path, key for key
+bool HiveParser<kEncoding>::SplitNames(Text path, std::string* error) {
+  names_.clear();
+  ansi_names_.clear();
+  ansi_names_.reserve(path.size());  // the names stay where they are put
   size_t start = 0;
   while (start <= path.size()) {
     size_t end = path.find(u'\\', start);
@@ -424,33 +618,30 @@ bool HiveParser<kEncoding>::AddClassesRootKey(Text path, HiveSection* section,
     if (end > start) {
       std::string_view name;
       if (!AnsiName(path.substr(start, end - start), &name, error)) return false;
-      same_so_far =
-          same_so_far && depth < previous_path_.size() && previous_path_[depth]->name() == name;
-      if (!same_so_far) {
-        const size_t keys_before = tree_.key_count();
-        if (!AddChild(name, depth, node, error)) return false;
-        if (tree_.key_count() != keys_before &&
-            section->created_from == HiveSection::kCreatedNone) {
-          section->created_from = static_cast<uint16_t>(depth + 1);
-        }
+      if (name.size() > KeyTree::kMaxNameLength) {
+        *error = "key name longer than 256 characters";
+        return false;
       }
-      node = previous_path_[depth];
-      ++depth;
+      if (names_.size() >= KeyTree::kMaxDepth) {
+        *error = "key nested deeper than 512 levels";
+        return false;
+      }
+      names_.push_back(name);
     }
     start = end + 1;
   }
-  section->key = node;
   return true;
 }
 
-// The ANSI bytes of key name `name`: in an ANSI file the bytes themselves.
+// The ANSI bytes of key name `name`: in an ANSI file the bytes themselves,
+// else put after the others in `ansi_names_`.
 template <HiveEncoding kEncoding>
 bool HiveParser<kEncoding>::AnsiName(Text name, std::string_view* ansi, std::string* error) {
   if (kEncoding == HiveEncoding::kAnsi) {
     *ansi = std::string_view(name.bytes(), name.size());
     return true;
   }
-  name_.resize(name.size());
+  const size_t first = ansi_names_.size();
   for (size_t at = 0; at < name.size(); ++at) {
     const char16_t unit = name[at];
     unsigned char byte = static_cast<unsigned char>(unit);
@@ -461,25 +652,9 @@ bool HiveParser<kEncoding>::AnsiName(Text name, std::string_view* ansi, std::str
         return false;
       }
     }
-    name_[at] = static_cast<char>(byte);
+    ansi_names_.push_back(static_cast<char>(byte));
   }
-  *ansi = name_;
-  return true;
-}
-
-template <HiveEncoding kEncoding>
-bool HiveParser<kEncoding>::AddChild(std::string_view name, size_t depth, KeyNode* parent,
-                                     std::string* error) {
-  if (name.size() > KeyTree::kMaxNameLength) {
-    *error = "key name longer than 256 characters";
-    return false;
-  }
-  if (depth >= KeyTree::kMaxDepth) {
-    *error = "key nested deeper than 512 levels";
-    return false;
-  }
-  previous_path_.resize(depth + 1);
-  previous_path_[depth] = tree_.AddChild(parent, name);
+  *ansi = std::string_view(ansi_names_).substr(first);
   return true;
 }
 
@@ -497,16 +672,12 @@ void HiveParser<kEncoding>::ParseValue(Text line) {
 }
 
 // Works out the encoding from the first bytes and where the header starts.
-bool DetectEncoding(const std::string& text, HiveEncoding* encoding, size_t* start,
+bool DetectEncoding(std::string_view text, HiveEncoding* encoding, size_t* start,
                     std::string* error) {
   const auto starts_with = [&](const char* prefix, size_t size) {
     return text.size() >= size && std::memcmp(text.data(), prefix, size) == 0;
   };
   if (starts_with("\xFF\xFE", 2)) {
-    if (text.size() % 2 != 0) {
-      *error = "UTF-16 file with an odd number of bytes";
-      return false;
-    }
     *encoding = HiveEncoding::kUtf16Le;
     *start = 2;
     return true;
@@ -545,13 +716,16 @@ const char* LineEndText(LineEnd end) {
 // Room for the sections of a file of `units` units without growing the
 // list on the way, for files with up to a section per 64 units (exports
 // hold one per 150 or more): memory reserved and never written costs none.
-size_t EstimatedSectionCount(size_t units) { return units / 64 + 16; }
+size_t EstimatedSectionCount(uint64_t units) { return static_cast<size_t>(units / 64 + 16); }
+
+// Enough of a file's first bytes to tell its encoding.
+constexpr size_t kLongestByteOrderMark = 3;
 
 }  // namespace
 
 template <HiveEncoding kEncoding>
-bool HiveDocument::ParseAs(size_t start, HiveError* error) {
-  LineReader<kEncoding> reader(text_, start);
+bool HiveDocument::ParseAs(HiveInput* input, size_t start, uint64_t size_hint, HiveError* error) {
+  LineReader<kEncoding> reader(input, start);
   Units<kEncoding> header;
   if (!reader.Next(&header, &error->message)) return false;
   if (!IsHeader(header)) {
@@ -560,41 +734,75 @@ bool HiveDocument::ParseAs(size_t start, HiveError* error) {
     return false;
   }
   line_end_ = LineEndText(reader.line_end());
-  sections_.reserve(EstimatedSectionCount(text_.size() / Units<kEncoding>::kUnitSize));
+  sections_.reserve(EstimatedSectionCount(size_hint / Units<kEncoding>::kUnitSize));
   HiveParser<kEncoding> parser(&reader, tree_);
-  if (!parser.Run(&sections_, &error->message)) {
-    error->line = reader.line_number();
+  const bool parsed = parser.Run(&sections_, &error->message);
+  error->line = reader.line_number();
+  if (!parsed) return false;
+  if (reader.trailing_bytes() != 0) {
+    error->message = "UTF-16 file with an odd number of bytes";
     return false;
   }
   return true;
 }
 
-bool HiveDocument::Parse(std::string text, KeyTree* tree, HiveError* error) {
-  text_ = std::move(text);
+bool HiveDocument::Read(const HiveSource& source, uint64_t size_hint, KeyTree* tree,
+                        HiveError* error) {
   tree_ = tree;
   sections_.clear();
   error->message.clear();
   error->line = 1;
+  HiveInput input(source, size_hint);
+  while (input.size() < kLongestByteOrderMark && input.Extend(0)) {
+  }
   size_t start = 0;
-  if (!DetectEncoding(text_, &encoding_, &start, &error->message)) return false;
-  if (encoding_ == HiveEncoding::kAnsi) return ParseAs<HiveEncoding::kAnsi>(start, error);
-  return ParseAs<HiveEncoding::kUtf16Le>(start, error);
+  bool parsed = DetectEncoding(std::string_view(input.data(), input.size()), &encoding_, &start,
+                               &error->message);
+  if (parsed) {
+    parsed = encoding_ == HiveEncoding::kAnsi
+                 ? ParseAs<HiveEncoding::kAnsi>(&input, start, size_hint, error)
+                 : ParseAs<HiveEncoding::kUtf16Le>(&input, start, size_hint, error);
+  }
+  size_ = input.base() + input.size();
+  if (input.failed()) {
+    error->message = "read error";
+    return false;
+  }
+  return parsed;
 }
 
-bool HiveDocument::Write(const HiveSink& sink) const {
-  // Kept sections lie one after another in the text: each run of them, with
-  // the text before the first section, goes out in one piece.
-  size_t kept_from = 0;
+bool HiveDocument::Parse(std::string text, KeyTree* tree, HiveError* error) {
+  text_ = std::move(text);
+  size_t offset = 0;
+  return Read(
+      [this, &offset](char* buffer, size_t capacity) {
+        const size_t count = std::min(capacity, text_.size() - offset);
+        std::memcpy(buffer, text_.data() + offset, count);
+        offset += count;
+        return static_cast<ptrdiff_t>(count);
+      },
+      text_.size(), tree, error);
+}
+
+bool HiveDocument::Write(const HiveWriter& out) const {
+  // Kept sections lie one after another in the file: each run of them, with
+  // the text before the first section, is copied in one piece.
+  uint64_t kept_from = 0;
   for (size_t index = 0; index < sections_.size(); ++index) {
     const HiveSection& section = sections_[index];
     if (section.key == nullptr || !section.key->deleted()) continue;
-    if (section.begin > kept_from && !sink(text_.data() + kept_from, section.begin - kept_from)) {
-      return false;
-    }
-    kept_from = index + 1 < sections_.size() ? sections_[index + 1].begin : text_.size();
-    if (!WriteReplacement(section, sink)) return false;
+    if (section.begin > kept_from && !out.copy(kept_from, section.begin - kept_from)) return false;
+    kept_from = index + 1 < sections_.size() ? sections_[index + 1].begin : size_;
+    if (!WriteReplacement(section, out.put)) return false;
   }
-  return kept_from == text_.size() || sink(text_.data() + kept_from, text_.size() - kept_from);
+  return kept_from == size_ || out.copy(kept_from, size_ - kept_from);
+}
+
+bool HiveDocument::Write(const HiveSink& sink) const {
+  return Write(HiveWriter{[&](uint64_t offset, uint64_t size) {
+                            return sink(text_.data() + offset, static_cast<size_t>(size));
+                          },
+                          sink});
 }
 
 std::string HiveDocument::ToString() const {

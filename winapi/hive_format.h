@@ -42,7 +42,7 @@ struct HiveError {
 
 // Where one section of a file starts and what it names.
 struct HiveSection {
-  size_t begin = 0;        // offset of its header line in the file
+  uint64_t begin = 0;       // offset of its header line in the file
   KeyNode* key = nullptr;  // null for a section under another root
   // The depth (1 for a key right below the root) of the first key on its
   // path that this section created: the keys from there down to `key` took
@@ -55,17 +55,39 @@ struct HiveSection {
 // stop the writing.
 using HiveSink = std::function<bool(const char* data, size_t size)>;
 
+// Gives the next bytes of the file being read, at most `capacity` of them,
+// in `buffer`. Returns how many: 0 at the end of the file, -1 when it
+// cannot be read.
+using HiveSource = std::function<ptrdiff_t(char* buffer, size_t capacity)>;
+
+// Where a document is written: `copy` gives the `size` bytes of the file
+// read that start at byte `offset`, `put` new bytes. Each returns false to
+// stop the writing.
+struct HiveWriter {
+  std::function<bool(uint64_t offset, uint64_t size)> copy;
+  HiveSink put;
+};
+
+class HiveInput;
+
 class HiveDocument {
  public:
   HiveDocument() = default;
   HiveDocument(const HiveDocument&) = delete;
   HiveDocument& operator=(const HiveDocument&) = delete;
 
-  // Reads the file contents `text` and adds every key it names under
-  // HKEY_CLASSES_ROOT to `tree`, which must outlive the document and lose
-  // keys only by deletes. Returns true on success.
-  // On failure returns false and describes the first fault in `*error`; the
-  // tree may then hold some of the keys and the document is unusable.
+  // Reads the file from `source`, from its start to its end, and adds every
+  // key it names under HKEY_CLASSES_ROOT to `tree`, which must outlive the
+  // document and lose keys only by deletes. The document keeps none of the
+  // file's bytes: writing it copies them from the file again. `size_hint`
+  // is the file's size as far as known (it sizes the list of sections).
+  // Returns true on success. On failure returns false and describes the
+  // first fault in `*error` ("read error" when `source` failed); the tree
+  // may then hold some of the keys and the document is unusable.
+  bool Read(const HiveSource& source, uint64_t size_hint, KeyTree* tree, HiveError* error);
+
+  // Read from the file contents `text`, which the document keeps for
+  // Write(sink) and ToString.
   bool Parse(std::string text, KeyTree* tree, HiveError* error);
 
   // Writes the file as it reads after the deletes made in the tree since
@@ -76,17 +98,21 @@ class HiveDocument {
   // of them gets a section of its own, without values, in its place: so
   // reading the file again gives the tree as it is, the keys that lost their
   // last section included, with names spelled as first created. With no
-  // deletes the bytes come out unchanged. Returns false when `sink` did.
-  bool Write(const HiveSink& sink) const;
+  // deletes the bytes come out unchanged. Returns false when `out` did.
+  bool Write(const HiveWriter& out) const;
 
-  // Write into a string.
+  // After Parse: Write with the bytes kept, into `sink` or a string.
+  bool Write(const HiveSink& sink) const;
   std::string ToString() const;
+
+  // The size of the file read.
+  uint64_t size() const { return size_; }
 
   HiveEncoding encoding() const { return encoding_; }
 
  private:
   template <HiveEncoding kEncoding>
-  bool ParseAs(size_t start, HiveError* error);
+  bool ParseAs(HiveInput* input, size_t start, uint64_t size_hint, HiveError* error);
   // What takes the place of `section`, a deleted section.
   bool WriteReplacement(const HiveSection& section, const HiveSink& sink) const;
   // The deepest key on the path of `section`, a deleted section, that the
@@ -94,7 +120,8 @@ class HiveDocument {
   static const KeyNode* DeepestKeptKeyCreatedBy(const HiveSection& section);
   std::string EncodeSectionFor(const KeyNode* key) const;
 
-  std::string text_;
+  std::string text_;  // the file's bytes, after Parse only
+  uint64_t size_ = 0;
   HiveEncoding encoding_ = HiveEncoding::kAnsi;
   std::string line_end_ = "\r\n";  // as the header line ends (CR LF, LF, CR), in ANSI
   KeyTree* tree_ = nullptr;

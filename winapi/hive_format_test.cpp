@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -380,6 +382,96 @@ TEST_F(HiveFormatTest, AcceptsWhatTheImportAccepts) {
   Load(text);
   EXPECT_EQ(text, document_.ToString());
   EXPECT_EQ(2u, tree_.key_count());
+}
+
+// What reading `text` gives: whether it was read, the error, the keys, and
+// the file written after deleting the first key that has no subkeys.
+struct ReadOutcome {
+  bool read = false;
+  size_t error_line = 0;
+  std::string error;
+  std::vector<std::string> keys;
+  std::string written;
+  bool operator==(const ReadOutcome& other) const {
+    return read == other.read && error_line == other.error_line && error == other.error &&
+           keys == other.keys && written == other.written;
+  }
+};
+
+// Reads `text` from a source that gives `piece` bytes at a time (all of
+// it at once for 0), then deletes and writes it, copying from `text`.
+ReadOutcome ReadInPieces(const std::string& text, size_t piece) {
+  KeyTree tree;
+  HiveDocument document;
+  HiveError error;
+  size_t offset = 0;
+  ReadOutcome outcome;
+  outcome.read = document.Read(
+      [&](char* buffer, size_t capacity) {
+        const size_t count = std::min({capacity, text.size() - offset, piece ? piece : capacity});
+        std::memcpy(buffer, text.data() + offset, count);
+        offset += count;
+        return static_cast<ptrdiff_t>(count);
+      },
+      text.size(), &tree, &error);
+  outcome.error_line = error.line;
+  outcome.error = error.message;
+  if (!outcome.read) return outcome;
+  outcome.keys = tree.ListPaths();
+  for (const std::string& key : outcome.keys) {
+    if (tree.Delete(tree.root(), key.c_str()) == kRegSuccess) break;
+  }
+  (void)document.Write(HiveWriter{[&](uint64_t from, uint64_t size) {
+                                    outcome.written.append(text, from, size);
+                                    return true;
+                                  },
+                                  [&](const char* data, size_t size) {
+                                    outcome.written.append(data, size);
+                                    return true;
+                                  }});
+  return outcome;
+}
+
+// A file is read a window at a time: where the pieces it comes in end
+// (inside a CR LF, a UTF-16 unit, a section line, a line longer than the
+// window) changes nothing.
+TEST_F(HiveFormatTest, ReadsTheSameInWhateverPiecesTheFileComes) {
+  const std::string long_value = "\"v\"=\"" + std::string((1 << 20) + 5, 'x') + "\"";
+  const std::vector<std::string> files = {
+      kExportCrLf,
+      "REGEDIT4\r[HKCR\\A]\r\"v\"=\"1\"\r[HKCR\\A\\B]\r\r[HKCR\\C]",
+      "REGEDIT4\n[HKCR\\A]\n\"h\"=hex:01,\\\n  02\n[HKCR\\B\n[HKCR\\A\\D]\n",
+      "REGEDIT4\r\n[HKCR\\A]\r\n" + long_value + "\r\n[HKCR\\B]\r\n",
+      Utf16File(u"Windows Registry Editor Version 5.00\r\n[HKCR\\A\u00e9]\r\n@=\"x\"\r\n"
+                u"[HKCR\\A\u00c9\\B]\r[HKCR\\C]\r\n"),
+      Utf16File(u"REGEDIT4\r\n[HKCR\\A]\r\n") + "x",
+      "REGEDIT4\r\n[HKCR\\A]\r\n[-HKCR\\A]\r\n",
+      std::string("REGEDIT4\r\n[HKCR\\A]\r\n@=\"a\0b\"\r\n", 26),
+      "REGEDIT4\n\n; x]\n\"P1\"=-\n\n[HKEY_CLASSES_ROOT\\Installer\\Products\\PROD\\SourceList]\x02",
+  };
+  for (const std::string& text : files) {
+    const ReadOutcome whole = ReadInPieces(text, 0);
+    for (size_t piece : {1, 2, 3, 7, 64}) {
+      EXPECT_TRUE(ReadInPieces(text, piece) == whole) << "pieces of " << piece << ":\n"
+                                                      << text.substr(0, 200);
+    }
+  }
+  EXPECT_TRUE(ReadInPieces(files[3], 0).read);
+  EXPECT_EQ(4u, ReadInPieces(files.back(), 0).keys.size());  // a last line without its end
+}
+
+TEST_F(HiveFormatTest, FileThatCannotBeReadIsNotRead) {
+  bool given = false;
+  HiveError error;
+  EXPECT_FALSE(document_.Read(
+      [&given](char* buffer, size_t) -> ptrdiff_t {
+        if (given) return -1;
+        given = true;
+        std::memcpy(buffer, "REGEDIT4\n[HKCR\\A]\n", 18);
+        return 18;
+      },
+      100, &tree_, &error));
+  EXPECT_EQ("read error", error.message);
 }
 
 }  // namespace

@@ -185,6 +185,50 @@ void RemoveLeftoverTemps(const std::string& path) {
   closedir(directory);
 }
 
+// Reads pieces of a file that mostly follow each other, a window of
+// `window` bytes at a time.
+class WindowReader {
+ public:
+  WindowReader(int fd, size_t window) : fd_(fd), window_(window) {}
+
+  // Appends the `size` bytes of the file from byte `offset` to `*out`.
+  // Fails with errno on a read error, with a Failure when the file ends
+  // before them.
+  FileStatus Append(uint64_t offset, size_t size, std::string* out) {
+    while (size > 0) {
+      if (offset < start_ || offset >= start_ + bytes_.size()) {
+        FileStatus status = ReadWindowAt(offset);
+        if (!status.ok()) return status;
+      }
+      const size_t from = static_cast<size_t>(offset - start_);
+      const size_t piece = std::min(size, bytes_.size() - from);
+      out->append(bytes_.data() + from, piece);
+      offset += piece;
+      size -= piece;
+    }
+    return FileStatus::Ok();
+  }
+
+ private:
+  FileStatus ReadWindowAt(uint64_t offset) {
+    bytes_.resize(window_);
+    ssize_t got;
+    do {
+      got = pread(fd_, &bytes_[0], bytes_.size(), static_cast<off_t>(offset));
+    } while (got < 0 && errno == EINTR);
+    bytes_.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    start_ = offset;
+    if (got < 0) return FileStatus::Errno("cannot read");
+    if (got == 0) return FileStatus::Failure("the file ended before the bytes to copy");
+    return FileStatus::Ok();
+  }
+
+  const int fd_;
+  const size_t window_;
+  std::string bytes_;
+  uint64_t start_ = 0;
+};
+
 // The new file that replaces the registry file. It is made when the file is
 // read, with room for the old file's size reserved and the old file's owner,
 // group, mode and extended attributes, so that whatever would stop the
@@ -199,9 +243,10 @@ class Replacement {
   // Makes the new file beside `target`, whose open descriptor is `old_fd`
   // and status `old`.
   FileStatus Prepare(const std::string& target, int old_fd, const struct stat& old);
-  // Writes what `write` gives its sink into the new file, from its start
-  // over the reserved room, and syncs it.
-  FileStatus Fill(const std::function<bool(const HiveSink&)>& write);
+  // Writes what `write` gives its writer into the new file, from its start
+  // over the reserved room, and syncs it; the pieces it copies come from
+  // the old file `old_fd`.
+  FileStatus Fill(int old_fd, const std::function<bool(const HiveWriter&)>& write);
   // The same with `write` writing into the new file's descriptor itself,
   // at its offset; it returns false with errno set on failure.
   FileStatus FillDirectly(const std::function<bool(int fd)>& write);
@@ -281,27 +326,38 @@ FileStatus Replacement::TakeOver(int old_fd, const struct stat& old) {
   return CopyExtendedAttributes(old_fd, fd_.get());
 }
 
-FileStatus Replacement::Fill(const std::function<bool(const HiveSink&)>& write) {
+FileStatus Replacement::Fill(int old_fd, const std::function<bool(const HiveWriter&)>& write) {
   if (lseek(fd_.get(), 0, SEEK_SET) != 0) return FileStatus::Errno("cannot write its new copy");
-  // The document comes in a piece per section: gather them into large writes.
+  // Small pieces (new sections, and the old file's between many deleted
+  // ones) are gathered into large writes; large pieces of the old file are
+  // copied within the kernel.
   std::string pending;
+  WindowReader old_file(old_fd, kWriteChunk);
   FileStatus status = FileStatus::Ok();
   const auto flush = [&] {
     status = WriteAll(fd_.get(), pending.data(), pending.size());
     pending.clear();
     return status.ok();
   };
-  const bool written = write([&](const char* data, size_t size) {
-    if (pending.size() + size > kWriteChunk && !flush()) return false;
-    if (size >= kWriteChunk) {
-      status = WriteAll(fd_.get(), data, size);
-      return status.ok();
-    }
-    pending.append(data, size);
-    return true;
-  });
-  if (!written && status.ok()) return FileStatus::Errno("cannot make its new content");
-  if (!written || !flush()) return status;
+  const auto room_for = [&](uint64_t size) {
+    return pending.size() + size <= kWriteChunk || flush();
+  };
+  const HiveWriter out{
+      [&](uint64_t offset, uint64_t size) {
+        if (size >= kWriteChunk) {
+          status = flush() ? CopyFileRange(old_fd, offset, size, fd_.get()) : status;
+        } else if (room_for(size)) {
+          status = old_file.Append(offset, static_cast<size_t>(size), &pending);
+        }
+        return status.ok();
+      },
+      [&](const char* data, size_t size) {
+        if (!room_for(size)) return false;
+        pending.append(data, size);
+        return true;
+      }};
+  if (!write(out) && status.ok()) return FileStatus::Errno("cannot make its new content");
+  if (!status.ok() || !flush()) return status;
   return Finish();
 }
 
@@ -390,8 +446,6 @@ class HiveRegistry : public Registry {
   RegStatus Load();
   // Reads and parses the file; `*unusable` tells which code a failure gives.
   FileStatus Read(RegStatus* unusable);
-  // Parses `bytes`, read from the file, as a binary hive or as a text file.
-  FileStatus Parse(std::string bytes);
   // Loads the locked file, which begins with the hive signature, through
   // libhivex; `*unusable` as for Read.
   FileStatus ReadHive(RegStatus* unusable);
@@ -458,12 +512,33 @@ FileStatus HiveRegistry::Read(RegStatus* unusable) {
   if (!status.ok()) return status;
   RemoveLeftoverTemps(target_);
   if (StartsAsHive(lock_.get())) return ReadHive(unusable);
-  std::string bytes;
-  status = ReadUnchanging(lock_.get(), "the registry file " + file_name_, &bytes, &read_info_);
+  HiveError error;
+  bool parsed = false;
+  status = ReadUnchanging(
+      lock_.get(), "the registry file " + file_name_,
+      [&](const FileChunkSource& source, uint64_t size) {
+        // Each try starts from no keys.
+        engine_ = std::make_unique<MemoryRegistry>();
+        document_ = std::make_unique<HiveDocument>();
+        parsed = document_->Read(source, size, &engine_->tree(), &error);
+        return parsed;
+      },
+      &read_info_);
   if (!status.ok()) return status;
+  // The kind of file is told by its content alone, as the platform's own
+  // loader tells a hive: one that became a hive after StartsAsHive looked
+  // at it is read as one.
+  if (!parsed && StartsAsHive(lock_.get())) {
+    document_.reset();
+    engine_ = std::make_unique<MemoryRegistry>();
+    return ReadHive(unusable);
+  }
   *unusable = kRegBadDb;
-  status = Parse(std::move(bytes));
-  if (!status.ok()) return status;
+  if (!parsed) {
+    return FileStatus::Failure(file_name_ + ":" + std::to_string(error.line) + ": " +
+                               error.message)
+        .Adding("the registry file is left unchanged");
+  }
   *unusable = kRegSuccess;
   return FileStatus::Ok();
 }
@@ -487,22 +562,6 @@ FileStatus HiveRegistry::ReadHive(RegStatus* unusable) {
 
 FileStatus HiveRegistry::UnusableHive(const HiveError& error) const {
   return FileStatus::Failure(file_name_ + ": not a usable registry hive: " + error.message)
-      .Adding("the registry file is left unchanged");
-}
-
-FileStatus HiveRegistry::Parse(std::string bytes) {
-  // The kind of file is told by its content alone, as the platform's own
-  // loader tells a hive: the signature, whatever the file's name. A file
-  // that became a hive after StartsAsHive looked at it is one as well.
-  HiveError error;
-  if (IsRegfHive(bytes)) {
-    regf_ = std::make_unique<RegfHive>();
-    if (regf_->Parse(std::move(bytes), &engine_->tree(), &error)) return FileStatus::Ok();
-    return UnusableHive(error);
-  }
-  document_ = std::make_unique<HiveDocument>();
-  if (document_->Parse(std::move(bytes), &engine_->tree(), &error)) return FileStatus::Ok();
-  return FileStatus::Failure(file_name_ + ":" + std::to_string(error.line) + ": " + error.message)
       .Adding("the registry file is left unchanged");
 }
 
@@ -563,7 +622,10 @@ RegStatus HiveRegistry::Commit() {
   // A missing file holds no key, so a file was read whenever a key was
   // deleted.
   FileStatus status = WriteReplacement();
-  if (status.ok()) status = CheckUnchanged();
+  // A program that changed the file can also have made the copying of its
+  // pieces fail: that it changed is what tells why.
+  const FileStatus unchanged = CheckUnchanged();
+  if (!unchanged.ok()) status = unchanged;
   if (status.ok()) status = replacement_.Install(target_);
   if (status.ok()) return kRegSuccess;
   Report("cannot save the changes to the registry file " + file_name_ + ": " +
@@ -573,7 +635,8 @@ RegStatus HiveRegistry::Commit() {
 
 FileStatus HiveRegistry::WriteReplacement() {
   if (document_) {
-    return replacement_.Fill([this](const HiveSink& sink) { return document_->Write(sink); });
+    return replacement_.Fill(lock_.get(),
+                             [this](const HiveWriter& out) { return document_->Write(out); });
   }
   // The checks made before libhivex deletes read the hive's cells from the
   // file again: it must still be the one libhivex read.

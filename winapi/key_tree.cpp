@@ -83,6 +83,15 @@ int CompareKeyNames(std::string_view a, std::string_view b) {
   return a.size() < b.size() ? -1 : 1;
 }
 
+namespace {
+
+// Names found are mostly spelled alike: that is tested first.
+bool SameKeyName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && (a == b || CompareKeyNames(a, b) == 0);
+}
+
+}  // namespace
+
 bool KeyNameLess::operator()(const KeyNode* a, const KeyNode* b) const {
   return CompareKeyNames(a->name(), b->name()) < 0;
 }
@@ -98,7 +107,7 @@ bool ListingLess::operator()(const KeyNode* a, const KeyNode* b) const {
   return CompareKeyNames(a->name(), b->name()) < 0;
 }
 
-static_assert(sizeof(KeyNode) <= 32, "a node per key: keep it small");
+static_assert(sizeof(KeyNode) <= 40, "a node per key: keep it small");
 
 KeyNode* KeyTree::NodeStore::Add() {
   if ((size_ & (kBlock - 1)) == 0) blocks_.push_back(std::make_unique<KeyNode[]>(kBlock));
@@ -121,18 +130,44 @@ bool KeyTree::IsValidName(std::string_view name) {
 }
 
 KeyNode* KeyTree::AddChild(KeyNode* parent, std::string_view name) {
+  return AddChild(parent, name, ChildHash(parent->hash_, name));
+}
+
+KeyNode* KeyTree::AddChild(KeyNode* parent, std::string_view name, uint32_t hash) {
   if (parent->deleted_ || !IsValidName(name)) return nullptr;
-  const uint32_t hash = HashOf(parent, name);
   if (KeyNode* existing = FindHashedChild(parent, name, hash)) return existing;
   KeyNode* child = NewChild(parent, name);
+  child->hash_ = hash;
   IndexInsert(nodes_.size() - 1, hash);
   return child;
+}
+
+void KeyTree::Prefetch(const uint32_t* hashes, size_t count, PrefetchStage stage) const {
+  if (index_.empty()) return;
+  const size_t mask = index_.size() - 1;
+  for (size_t i = 0; i < count; ++i) {
+    if (stage == PrefetchStage::kSlot) {
+      __builtin_prefetch(&index_[hashes[i] & mask]);
+    } else if (const IndexSlot* slot = FirstSlotWith(hashes[i])) {
+      const KeyNode* key = nodes_.At(slot->node);
+      __builtin_prefetch(stage == PrefetchStage::kKey ? static_cast<const void*>(key) : key->name_);
+    }
+  }
+}
+
+const KeyTree::IndexSlot* KeyTree::FirstSlotWith(uint32_t hash) const {
+  const size_t mask = index_.size() - 1;
+  for (size_t slot = hash & mask; index_[slot].node != 0; slot = (slot + 1) & mask) {
+    if (index_[slot].hash == hash) return &index_[slot];
+  }
+  return nullptr;
 }
 
 KeyNode* KeyTree::AddUnmatchableChild(KeyNode* parent, std::string_view shown_name) {
   if (!listing_.by_added || parent->deleted_ || !IsValidName(shown_name)) return nullptr;
   KeyNode* child = NewChild(parent, shown_name);
   child->matchable_ = false;
+  child->hash_ = ChildHash(parent->hash_, shown_name);  // spreads its subkeys' hashes
   return child;
 }
 
@@ -205,7 +240,7 @@ RegStatus KeyTree::EnumName(const KeyNode* key, uint32_t index, char* name,
 }
 
 KeyNode* KeyTree::FindChild(const KeyNode* parent, std::string_view name) const {
-  return FindHashedChild(parent, name, HashOf(parent, name));
+  return FindHashedChild(parent, name, ChildHash(parent->hash_, name));
 }
 
 KeyNode* KeyTree::FindHashedChild(const KeyNode* parent, std::string_view name,
@@ -215,7 +250,7 @@ KeyNode* KeyTree::FindHashedChild(const KeyNode* parent, std::string_view name,
   for (size_t slot = hash & mask; index_[slot].node != 0; slot = (slot + 1) & mask) {
     if (index_[slot].hash != hash) continue;
     KeyNode* node = nodes_.At(index_[slot].node);
-    if (node->parent_ == parent && CompareKeyNames(node->name(), name) == 0) return node;
+    if (node->parent_ == parent && SameKeyName(node->name(), name)) return node;
   }
   return nullptr;
 }
@@ -316,11 +351,11 @@ KeyNode::ChildSet& KeyTree::Ordered(const KeyNode* parent) const {
   return *children.ordered;
 }
 
-uint32_t KeyTree::HashOf(const KeyNode* parent, std::string_view name) {
-  // A multiply-xor hash of the parent's address and the folded name, a word
-  // of 8 bytes at a time.
+uint32_t KeyTree::ChildHash(uint32_t parent_hash, std::string_view name) {
+  // A multiply-xor hash of the parent's hash and the folded name, a word of
+  // 8 bytes at a time.
   constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
-  uint64_t hash = ((reinterpret_cast<uintptr_t>(parent) >> 4) ^ name.size()) * kMultiplier;
+  uint64_t hash = ((uint64_t{parent_hash} << 16) ^ name.size()) * kMultiplier;
   for (size_t at = 0; at < name.size(); at += 8) {
     const uint64_t word = FoldedWord(name.data() + at, std::min<size_t>(8, name.size() - at));
     hash = (hash ^ word) * kMultiplier;
@@ -331,7 +366,7 @@ uint32_t KeyTree::HashOf(const KeyNode* parent, std::string_view name) {
 
 size_t KeyTree::SlotOf(const KeyNode* node) const {
   const size_t mask = index_.size() - 1;
-  size_t slot = HashOf(node->parent_, node->name()) & mask;
+  size_t slot = node->hash_ & mask;
   while (nodes_.At(index_[slot].node) != node) slot = (slot + 1) & mask;
   return slot;
 }

@@ -61,6 +61,9 @@ class KeyNode {
   // AddUnmatchableChild.
   bool matchable() const { return matchable_; }
   size_t child_count() const { return children_ ? children_->size() : 0; }
+  // What the tree finds this key by: KeyTree::ChildHash of its parent's
+  // hash and its name (0 for the root).
+  uint32_t hash() const { return hash_; }
 
  private:
   friend class KeyTree;
@@ -76,11 +79,12 @@ class KeyNode {
     size_t size() const { return unordered.size() + (ordered ? ordered->size() : 0); }
   };
 
-  // 32 bytes: a tree holds a node per key of files of millions of keys.
+  // 40 bytes: a tree holds a node per key of files of millions of keys.
   const char* name_ = "";
   KeyNode* parent_ = nullptr;
   std::unique_ptr<Children> children_;  // created with the first subkey
   uint32_t added_ = 0;  // the tree's count of keys when this one was added
+  uint32_t hash_ = 0;
   uint16_t length_ = 0;
   bool deleted_ = false;
   bool matchable_ = true;
@@ -119,6 +123,24 @@ class KeyTree {
   // `parent` is deleted or `name` is empty, longer than kMaxNameLength or
   // holds a backslash or a zero byte.
   KeyNode* AddChild(KeyNode* parent, std::string_view name);
+
+  // --- Building many keys ---
+  // A key is found by a hash of its path that a caller can work out from
+  // the names alone, so that it can have the lookups of a whole path wait
+  // for memory at once instead of one after another.
+
+  // The hash of the key named `name` below a key whose hash is
+  // `parent_hash` (its KeyNode::hash()).
+  static uint32_t ChildHash(uint32_t parent_hash, std::string_view name);
+  // Starts reading into the cache what finding the keys of `hashes` reads,
+  // for AddChild calls to come; changes nothing. A lookup reads three
+  // things one after another: its slot of the index, the key found there
+  // and that key's name. Each stage starts one of them, and reads the one
+  // before, best started some time before.
+  enum class PrefetchStage { kSlot, kKey, kName };
+  void Prefetch(const uint32_t* hashes, size_t count, PrefetchStage stage) const;
+  // AddChild with `hash` = ChildHash(parent->hash(), name).
+  KeyNode* AddChild(KeyNode* parent, std::string_view name, uint32_t hash);
 
   // Adds a subkey of `parent`, listed as `shown_name` after the subkeys
   // added before it, that no name finds: a key whose real name has no form
@@ -212,19 +234,20 @@ class KeyTree {
     uint32_t size_ = 0;
   };
 
-  // The index: every existing key but the root, by parent and folded name,
-  // in an open-addressing table (linear probing, at most half full) of node
-  // numbers. A slot holds the key's hash beside it, so that a probe past
-  // other keys does not have to read them.
+  // The index: every existing key but the root, by its hash (of its path,
+  // names folded), in an open-addressing table (linear probing, at most
+  // half full) of node numbers. A slot holds the key's hash beside it, so
+  // that a probe past other keys does not have to read them.
   struct IndexSlot {
     uint32_t node = 0;  // 0, the root's, never indexed: free
     uint32_t hash = 0;
   };
-  static uint32_t HashOf(const KeyNode* parent, std::string_view name);
-  // FindChild with `hash` = HashOf(parent, name) already known.
+  // FindChild with `hash` = ChildHash(parent->hash(), name) already known.
   KeyNode* FindHashedChild(const KeyNode* parent, std::string_view name, uint32_t hash) const;
   size_t SlotOf(const KeyNode* node) const;
-  // Puts the node numbered `node`, whose HashOf is `hash`, into the index.
+  // The first slot of the index that holds a key of hash `hash`, or null.
+  const IndexSlot* FirstSlotWith(uint32_t hash) const;
+  // Puts the node numbered `node`, whose hash is `hash`, into the index.
   void IndexInsert(uint32_t node, uint32_t hash);
   void IndexErase(const KeyNode* node);
 

@@ -8,7 +8,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -122,12 +125,27 @@ std::string FlockHolderIn(const std::string& locks, const struct stat& info,
 // The same from this system's /proc/locks and /proc/PID/comm.
 std::string FlockHolder(const struct stat& info);
 
-// Reads all of the regular file `fd` from its start into `*contents`, with
-// its status then in `*info`. A read during which the file changed (another
-// program writing it) is done again, a few times. Fails with a Failure when
-// the file changed during every try; other failures with errno.
-FileStatus ReadUnchanging(int fd, const std::string& name, std::string* contents,
+// Gives the bytes of a file from its start, a piece at a time: at most
+// `capacity` of them in `buffer`. Returns how many: 0 at the end of the
+// file, -1 on a read error.
+using FileChunkSource = std::function<ptrdiff_t(char* buffer, size_t capacity)>;
+// Reads a file with `source`, whose size is `size` as the file's status
+// gives it. Returns true when it read to the end, false when it stopped
+// before.
+using FileReading = std::function<bool(const FileChunkSource& source, uint64_t size)>;
+
+// Reads the regular file `fd` from its start by calling `read`, with the
+// file's status then in `*info`. A read during which the file changed
+// (another program writing it) is done again by a new call, a few times.
+// Fails with a Failure when the file changed during every try; with errno
+// on a read error.
+FileStatus ReadUnchanging(int fd, const std::string& name, const FileReading& read,
                           struct stat* info);
+
+// Copies the `size` bytes of the file `from` that start at its byte
+// `offset` to the file `to`, at its file offset (which moves past them).
+// Fails with errno on an error, with a Failure when `from` ends before them.
+FileStatus CopyFileRange(int from, uint64_t offset, uint64_t size, int to);
 
 // Gives `to` every extended attribute of `from` (access control lists and
 // security labels are such attributes). Fails when one cannot be read or set.

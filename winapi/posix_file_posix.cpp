@@ -6,19 +6,20 @@
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <sstream>
 #include <thread>
 #include <vector>
 
-#include "winapi/read_file.h"
 
 namespace {
 
 constexpr std::chrono::milliseconds kLockRetry{10};
 constexpr int kReadAttempts = 10;
 constexpr std::chrono::milliseconds kReadRetry{20};
+constexpr size_t kCopyPiece = 1 << 24;
 
 bool SameTime(const struct timespec& a, const struct timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
@@ -29,21 +30,6 @@ std::string ProcessName(long pid) {
   std::string name;
   std::getline(in, name);
   return name;
-}
-
-// Reads up to `limit` bytes of `fd` from its start, and one more when there
-// are: a file that grew while it was read shows as more than its size.
-FileStatus ReadFromStart(int fd, size_t limit, std::string* contents) {
-  ReserveForReading(contents, limit + 1);
-  char chunk[1 << 16];
-  while (contents->size() <= limit) {
-    const ssize_t got = pread(fd, chunk, sizeof chunk, static_cast<off_t>(contents->size()));
-    if (got == 0) break;
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return FileStatus::Errno("cannot read");
-    contents->append(chunk, static_cast<size_t>(got));
-  }
-  return FileStatus::Ok();
 }
 
 // The names of `fd`'s extended attributes, in `*names`.
@@ -168,21 +154,68 @@ std::string FlockHolder(const struct stat& info) {
   return FlockHolderIn(locks.str(), info, ProcessName);
 }
 
-FileStatus ReadUnchanging(int fd, const std::string& name, std::string* contents,
+FileStatus ReadUnchanging(int fd, const std::string& name, const FileReading& read,
                           struct stat* info) {
   for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
     if (attempt > 0) std::this_thread::sleep_for(kReadRetry);
     struct stat before, after;
     if (fstat(fd, &before) != 0) return FileStatus::Errno("cannot read " + name);
-    FileStatus status = ReadFromStart(fd, static_cast<size_t>(before.st_size), contents);
-    if (!status.ok()) return FileStatus::Error(status.error(), "cannot read " + name);
+    uint64_t offset = 0;
+    int read_error = 0;
+    const FileChunkSource source = [&](char* buffer, size_t capacity) -> ptrdiff_t {
+      ssize_t got;
+      do {
+        got = pread(fd, buffer, capacity, static_cast<off_t>(offset));
+      } while (got < 0 && errno == EINTR);
+      if (got < 0) {
+        read_error = errno;
+        return -1;
+      }
+      offset += static_cast<uint64_t>(got);
+      return got;
+    };
+    const bool read_to_end = read(source, static_cast<uint64_t>(before.st_size));
+    if (read_error != 0) return FileStatus::Error(read_error, "cannot read " + name);
     if (fstat(fd, &after) != 0) return FileStatus::Errno("cannot read " + name);
-    if (SameFileUnchanged(before, after) && contents->size() == static_cast<size_t>(before.st_size)) {
+    if (SameFileUnchanged(before, after) &&
+        (!read_to_end || offset == static_cast<uint64_t>(before.st_size))) {
       *info = before;
       return FileStatus::Ok();
     }
   }
   return FileStatus::Failure(name + " kept changing while it was read (another program is writing it)");
+}
+
+FileStatus CopyFileRange(int from, uint64_t offset, uint64_t size, int to) {
+  // Copied within the kernel where it can, else through a buffer.
+  bool in_kernel = true;
+  std::vector<char> buffer;
+  while (size > 0) {
+    const size_t piece = static_cast<size_t>(std::min<uint64_t>(size, kCopyPiece));
+    ssize_t done;
+    if (in_kernel) {
+      off_t at = static_cast<off_t>(offset);
+      done = copy_file_range(from, &at, to, nullptr, piece, 0);
+      if (done < 0 && (errno == ENOSYS || errno == EXDEV || errno == EINVAL ||
+                       errno == EOPNOTSUPP || errno == ENOTSUP || errno == EBADF)) {
+        in_kernel = false;
+        continue;
+      }
+    } else {
+      buffer.resize(piece);
+      done = pread(from, buffer.data(), piece, static_cast<off_t>(offset));
+      if (done > 0) {
+        FileStatus written = WriteAll(to, buffer.data(), static_cast<size_t>(done));
+        if (!written.ok()) return written;
+      }
+    }
+    if (done < 0 && errno == EINTR) continue;
+    if (done < 0) return FileStatus::Errno("cannot copy");
+    if (done == 0) return FileStatus::Failure("the file ended before the bytes to copy");
+    offset += static_cast<uint64_t>(done);
+    size -= static_cast<uint64_t>(done);
+  }
+  return FileStatus::Ok();
 }
 
 FileStatus CopyExtendedAttributes(int from, int to) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -509,10 +508,12 @@ class HiveParser {
  public:
   using Text = Units<kEncoding>;
 
-  HiveParser(LineReader<kEncoding>* reader, KeyTree* tree) : reader_(*reader), tree_(*tree) {}
+  // Records the sections in `sections`.
+  HiveParser(LineReader<kEncoding>* reader, KeyTree* tree, std::vector<HiveSection>* sections)
+      : reader_(*reader), sections_(*sections), paths_(tree, sections) {}
 
   // Returns false with `*error` set at the first fault.
-  bool Run(std::vector<HiveSection>* sections, std::string* error);
+  bool Run(std::string* error);
 
  private:
   bool ParseLine(Text line, uint64_t begin, std::string* error);
@@ -523,9 +524,8 @@ class HiveParser {
   void ParseValue(Text line);
 
   LineReader<kEncoding>& reader_;
-  KeyTree& tree_;
-  std::vector<HiveSection>* sections_ = nullptr;
-  std::unique_ptr<KeyPathQueue> paths_;
+  std::vector<HiveSection>& sections_;
+  KeyPathQueue paths_;
   bool continued_ = false;  // the previous line ended hex bytes with "\"
   // The names of the section's path, and a UTF-16 file's names in ANSI.
   std::vector<std::string_view> names_;
@@ -533,16 +533,14 @@ class HiveParser {
 };
 
 template <HiveEncoding kEncoding>
-bool HiveParser<kEncoding>::Run(std::vector<HiveSection>* sections, std::string* error) {
-  sections_ = sections;
-  paths_ = std::make_unique<KeyPathQueue>(&tree_, sections);
+bool HiveParser<kEncoding>::Run(std::string* error) {
   Text line;
   while (!reader_.AtEnd()) {
     const uint64_t begin = reader_.position();
     if (!reader_.Next(&line, error) || !ParseLine(line, begin, error)) return false;
   }
   // A value continued past the end of the file ends there.
-  paths_->Finish();
+  paths_.Finish();
   return true;
 }
 
@@ -598,9 +596,9 @@ bool HiveParser<kEncoding>::ParseSection(Text line, uint64_t begin, std::string*
   const bool names_keys = (EqualsAscii(root, kRootName) || EqualsAscii(root, "HKCR")) &&
                          (path.empty() || path.front() != u'\\');
   if (names_keys && !SplitNames(path, error)) return false;
-  sections_->push_back(section);
+  sections_.push_back(section);
   // The section's key is set when the queue adds the path's keys.
-  if (names_keys) paths_->Add(names_, sections_->size() - 1);
+  if (names_keys) paths_.Add(names_, sections_.size() - 1);
   return true;
 }
 
@@ -735,8 +733,8 @@ bool HiveDocument::ParseAs(HiveInput* input, size_t start, uint64_t size_hint, H
   }
   line_end_ = LineEndText(reader.line_end());
   sections_.reserve(EstimatedSectionCount(size_hint / Units<kEncoding>::kUnitSize));
-  HiveParser<kEncoding> parser(&reader, tree_);
-  const bool parsed = parser.Run(&sections_, &error->message);
+  HiveParser<kEncoding> parser(&reader, tree_, &sections_);
+  const bool parsed = parser.Run(&error->message);
   error->line = reader.line_number();
   if (!parsed) return false;
   if (reader.trailing_bytes() != 0) {

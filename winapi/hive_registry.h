@@ -43,9 +43,10 @@ constexpr std::chrono::milliseconds kHiveLockWait{30000};
 // reserved, owner, group, mode and extended attributes (access control
 // lists among them), when the file is read.
 //
-// Deletes stay in memory until Flush, which writes them to that new file,
-// syncs it and renames it over the file, so that the file is always either
-// the old one or the new one. Before the rename it checks, under the lock,
+// Deletes stay in memory until Flush, which writes them to that new file
+// (a text file's kept bytes are copied from the old file: they are not held
+// in memory), syncs it and renames it over the file, so that the file is
+// always either the old one or the new one. Before the rename it checks, under the lock,
 // that the file is still the one read, unchanged (inode, size, modification
 // and change times) and, where the system can tell, that no other program
 // has it open for writing: a program that wrote it meanwhile without the

@@ -107,7 +107,7 @@ bool ListingLess::operator()(const KeyNode* a, const KeyNode* b) const {
   return CompareKeyNames(a->name(), b->name()) < 0;
 }
 
-static_assert(sizeof(KeyNode) <= 40, "a node per key: keep it small");
+static_assert(sizeof(KeyNode) <= 48, "a node per key: keep it small");
 
 KeyNode* KeyTree::NodeStore::Add() {
   if ((size_ & (kBlock - 1)) == 0) blocks_.push_back(std::make_unique<KeyNode[]>(kBlock));
@@ -177,14 +177,14 @@ KeyNode* KeyTree::NewChild(KeyNode* parent, std::string_view name) {
   child->length_ = static_cast<uint16_t>(name.size());
   child->parent_ = parent;
   child->added_ = added_count_++;
-  if (!parent->children_) parent->children_ = std::make_unique<KeyNode::Children>();
   // Once a key's subkeys are in order they stay so: it is being enumerated.
-  KeyNode::Children& children = *parent->children_;
-  if (!children.ordered || children.ordered->empty()) {
-    children.unordered.push_back(child);
+  if (!parent->ordered_ || parent->ordered_->empty()) {
+    child->next_unordered_ = parent->last_unordered_;
+    parent->last_unordered_ = nodes_.size() - 1;
   } else {
-    children.ordered->insert(children.ordered->end(), child);  // the place when by added
+    parent->ordered_->insert(parent->ordered_->end(), child);  // the place when by added
   }
+  ++parent->child_count_;
   ++key_count_;
   ++generation_;
   return child;
@@ -245,7 +245,7 @@ KeyNode* KeyTree::FindChild(const KeyNode* parent, std::string_view name) const 
 
 KeyNode* KeyTree::FindHashedChild(const KeyNode* parent, std::string_view name,
                                   uint32_t hash) const {
-  if (!parent->children_ || index_.empty()) return nullptr;
+  if (parent->child_count_ == 0 || index_.empty()) return nullptr;
   const size_t mask = index_.size() - 1;
   for (size_t slot = hash & mask; index_[slot].node != 0; slot = (slot + 1) & mask) {
     if (index_[slot].hash != hash) continue;
@@ -327,28 +327,34 @@ const char* KeyTree::StoreName(std::string_view name) {
 void KeyTree::Remove(KeyNode* key) {
   // Put in order first, where the erase can find it.
   (void)Ordered(key->parent_).erase(key);
+  --key->parent_->child_count_;
   if (key->matchable_) IndexErase(key);
   key->deleted_ = true;
-  key->children_.reset();
+  key->ordered_.reset();
   --key_count_;
   ++delete_count_;
   ++generation_;
 }
 
 KeyNode::ChildSet& KeyTree::Ordered(const KeyNode* parent) const {
-  KeyNode::Children& children = *parent->children_;
-  if (!children.ordered) children.ordered = std::make_unique<KeyNode::ChildSet>(listing_);
-  if (!children.unordered.empty()) {
-    // Added in the listing order already when that is the added order.
-    if (!listing_.by_added) {
-      std::sort(children.unordered.begin(), children.unordered.end(), KeyNameLess());
+  if (!parent->ordered_) parent->ordered_ = std::make_unique<KeyNode::ChildSet>(listing_);
+  if (parent->last_unordered_ != 0) {
+    std::vector<KeyNode*> unordered;
+    for (uint32_t number = parent->last_unordered_; number != 0;) {
+      KeyNode* child = nodes_.At(number);
+      unordered.push_back(child);
+      number = child->next_unordered_;
     }
-    for (KeyNode* child : children.unordered) children.ordered->insert(children.ordered->end(), child);
-    children.unordered = std::vector<KeyNode*>();
+    parent->last_unordered_ = 0;
+    // The list holds the last added first: reversed, it is in the listing
+    // order already when that is the added order.
+    std::reverse(unordered.begin(), unordered.end());
+    if (!listing_.by_added) std::sort(unordered.begin(), unordered.end(), KeyNameLess());
+    for (KeyNode* child : unordered) parent->ordered_->insert(parent->ordered_->end(), child);
     // The cursor may stand in the set that just grew.
     cursor_ = EnumCursor();
   }
-  return *children.ordered;
+  return *parent->ordered_;
 }
 
 uint32_t KeyTree::ChildHash(uint32_t parent_hash, std::string_view name) {

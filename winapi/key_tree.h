@@ -60,7 +60,7 @@ class KeyNode {
   // Whether a name can find this key: false for a key added with
   // AddUnmatchableChild.
   bool matchable() const { return matchable_; }
-  size_t child_count() const { return children_ ? children_->size() : 0; }
+  size_t child_count() const { return child_count_; }
   // What the tree finds this key by: KeyTree::ChildHash of its parent's
   // hash and its name (0 for the root).
   uint32_t hash() const { return hash_; }
@@ -70,21 +70,19 @@ class KeyNode {
   friend struct ListingLess;
   using ChildSet = std::set<KeyNode*, ListingLess>;
 
-  // Subkeys added since they were last put in order (in the order they were
-  // added), and those in order: a set made only for a key whose subkeys are
-  // listed or lose one, a few of all keys.
-  struct Children {
-    std::vector<KeyNode*> unordered;
-    std::unique_ptr<ChildSet> ordered;
-    size_t size() const { return unordered.size() + (ordered ? ordered->size() : 0); }
-  };
-
-  // 40 bytes: a tree holds a node per key of files of millions of keys.
+  // 48 bytes: a tree holds a node per key of files of millions of keys.
+  // A key's subkeys are a list of those added since they were last put in
+  // order (the last added first, linked by node number: 0, the root's,
+  // ends it) and a set of those in order, made only for a key whose subkeys
+  // are listed or lose one, a few of all keys.
   const char* name_ = "";
   KeyNode* parent_ = nullptr;
-  std::unique_ptr<Children> children_;  // created with the first subkey
+  mutable std::unique_ptr<ChildSet> ordered_;
   uint32_t added_ = 0;  // the tree's count of keys when this one was added
   uint32_t hash_ = 0;
+  mutable uint32_t last_unordered_ = 0;  // the list's first: the subkey added last
+  uint32_t next_unordered_ = 0;  // in the parent's list: the subkey added before
+  uint32_t child_count_ = 0;
   uint16_t length_ = 0;
   bool deleted_ = false;
   bool matchable_ = true;

@@ -279,11 +279,12 @@ class DeleteCheck {
     bool mapped;  // its cells are in used_
   };
 
-  // The hive bins, from the first up to one that is not a bin, each header
-  // read alone: a bin's cells are mapped only when a claim reaches into it.
+  // The hive bins, from the first up to one that is not a bin: only their
+  // headers are read (the file's windows one after another), and a bin's
+  // cells are mapped only when a claim reaches into it.
   void ListBins() {
     for (size_t bin = kBins; bin + 0x20 <= image_.size();) {
-      const std::string_view header = image_.ReadAlone(bin, 12);
+      const std::string_view header = image_.Read(bin, 12);
       if (header.size() != 12 || header.substr(0, 4) != "hbin") return;
       const uint32_t size = hive_bytes::Get32(header, 8);
       if (size < 0x20 || bin + size > image_.size()) return;

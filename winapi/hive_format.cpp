@@ -21,9 +21,7 @@ class HiveInput {
   const char* data() const { return buffer_.data(); }
   size_t size() const { return filled_; }
   uint64_t base() const { return base_; }
-  // Whether the window ends where the file ends (or where it could not be
-  // read further).
-  bool exhausted() const { return exhausted_; }
+  // Whether the file could not be read to its end.
   bool failed() const { return failed_; }
 
   // Drops the window's bytes before `keep`, then reads more of the file

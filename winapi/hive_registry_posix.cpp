@@ -38,11 +38,7 @@ std::string Duration(std::chrono::milliseconds wait) {
 // Whether the open file `fd` begins with the hive signature.
 bool StartsAsHive(int fd) {
   char start[4];
-  ssize_t got;
-  do {
-    got = pread(fd, start, sizeof start, 0);
-  } while (got < 0 && errno == EINTR);
-  return got == static_cast<ssize_t>(sizeof start) && IsRegfHive(std::string_view(start, sizeof start));
+  return ReadAt(fd, start, sizeof start, 0) == static_cast<ssize_t>(sizeof start) && IsRegfHive(std::string_view(start, sizeof start));
 }
 
 // The file `file_name` names, symbolic links followed, in `*target`.
@@ -212,10 +208,7 @@ class WindowReader {
  private:
   FileStatus ReadWindowAt(uint64_t offset) {
     bytes_.resize(window_);
-    ssize_t got;
-    do {
-      got = pread(fd_, &bytes_[0], bytes_.size(), static_cast<off_t>(offset));
-    } while (got < 0 && errno == EINTR);
+    const ssize_t got = ReadAt(fd_, &bytes_[0], bytes_.size(), offset);
     bytes_.resize(got > 0 ? static_cast<size_t>(got) : 0);
     start_ = offset;
     if (got < 0) return FileStatus::Errno("cannot read");

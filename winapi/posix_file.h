@@ -96,6 +96,11 @@ std::string BaseNameOf(const std::string& path);
 // Writes all `size` bytes of `data` to `fd`, retrying short writes.
 FileStatus WriteAll(int fd, const char* data, size_t size);
 
+// pread(2) of up to `size` bytes at `offset`, done again when a signal
+// interrupts it. Returns how many were read, 0 at the end of the file, -1
+// with errno set on an error.
+ssize_t ReadAt(int fd, char* buffer, size_t size, uint64_t offset);
+
 // Syncs the folder `directory` so that a rename in it is durable. Failures
 // are ignored: they weaken durability, they do not lose a change.
 void SyncDirectory(const std::string& directory);

@@ -163,10 +163,7 @@ FileStatus ReadUnchanging(int fd, const std::string& name, const FileReading& re
     uint64_t offset = 0;
     int read_error = 0;
     const FileChunkSource source = [&](char* buffer, size_t capacity) -> ptrdiff_t {
-      ssize_t got;
-      do {
-        got = pread(fd, buffer, capacity, static_cast<off_t>(offset));
-      } while (got < 0 && errno == EINTR);
+      const ssize_t got = ReadAt(fd, buffer, capacity, offset);
       if (got < 0) {
         read_error = errno;
         return -1;
@@ -186,6 +183,14 @@ FileStatus ReadUnchanging(int fd, const std::string& name, const FileReading& re
   return FileStatus::Failure(name + " kept changing while it was read (another program is writing it)");
 }
 
+ssize_t ReadAt(int fd, char* buffer, size_t size, uint64_t offset) {
+  ssize_t got;
+  do {
+    got = pread(fd, buffer, size, static_cast<off_t>(offset));
+  } while (got < 0 && errno == EINTR);
+  return got;
+}
+
 FileStatus CopyFileRange(int from, uint64_t offset, uint64_t size, int to) {
   // Copied within the kernel where it can, else through a buffer.
   bool in_kernel = true;
@@ -203,7 +208,7 @@ FileStatus CopyFileRange(int from, uint64_t offset, uint64_t size, int to) {
       }
     } else {
       buffer.resize(piece);
-      done = pread(from, buffer.data(), piece, static_cast<off_t>(offset));
+      done = ReadAt(from, buffer.data(), piece, offset);
       if (done > 0) {
         FileStatus written = WriteAll(to, buffer.data(), static_cast<size_t>(done));
         if (!written.ok()) return written;

@@ -158,8 +158,6 @@ class HiveImage {
   // The `length` bytes at `at`, valid until the next call; shorter (empty)
   // when they lie beyond the end or cannot be read.
   virtual std::string_view Read(size_t at, size_t length) = 0;
-  // The same, for bytes read once: the file is read for them alone.
-  virtual std::string_view ReadAlone(size_t at, size_t length) { return Read(at, length); }
 
  private:
   size_t size_;
@@ -207,25 +205,24 @@ class FileImage : public HiveImage {
     if (slot.number != number) {
       const size_t start = number * kWindowSize;
       slot.bytes.resize(std::min(kWindowSize, size() - start));
-      if (!ReadAt(start, &slot.bytes)) slot.bytes.clear();
+      if (!ReadInto(start, &slot.bytes)) slot.bytes.clear();
       slot.number = number;
     }
     return slot.bytes;
   }
 
-  std::string_view ReadAlone(size_t at, size_t length) override {
+  // Bytes across two windows: the file is read for them alone.
+  std::string_view ReadAlone(size_t at, size_t length) {
     if (at >= size()) return {};
     alone_.resize(std::min(length, size() - at));
-    if (!ReadAt(at, &alone_)) alone_.clear();
+    if (!ReadInto(at, &alone_)) alone_.clear();
     return alone_;
   }
 
-  bool ReadAt(size_t at, std::string* bytes) {
+  bool ReadInto(size_t at, std::string* bytes) {
     size_t done = 0;
     while (done < bytes->size()) {
-      const ssize_t got = pread(fd_, bytes->data() + done, bytes->size() - done,
-                                static_cast<off_t>(at + done));
-      if (got < 0 && errno == EINTR) continue;
+      const ssize_t got = ReadAt(fd_, bytes->data() + done, bytes->size() - done, at + done);
       if (got <= 0) return false;
       done += static_cast<size_t>(got);
     }

@@ -125,34 +125,33 @@ def check_run(work, hive_size, logged):
                 raise RuntimeError("the log does not end with the end of the job")
 
 
-def program_runs(program, work, hive, extra, runs):
-    """(seconds, peak bytes, log bytes, CPU seconds) of each run, each on a
-    fresh copy."""
-    results = []
+def program_run(program, work, hive, extra):
+    """(seconds, peak bytes, log bytes, CPU seconds) of one run on a fresh
+    copy. The copy is synced first, so that the run's own fsync does not
+    also wait for the copy's dirty pages."""
     log = os.path.join(work, "Brindlex.log")
-    for _ in range(runs):
-        copy_file(hive, os.path.join(work, "registry.reg"), sync=False)
-        if os.path.exists(log):
-            os.remove(log)
-        seconds, peak, cpu = timed_run([program, "-p:setup.inf"] + extra, work)
-        check_run(work, os.path.getsize(hive), bool(extra))
-        results.append((seconds, peak, os.path.getsize(log) if extra else 0, cpu))
-    return results
+    copy_file(hive, os.path.join(work, "registry.reg"), sync=True)
+    if os.path.exists(log):
+        os.remove(log)
+    seconds, peak, cpu = timed_run([program, "-p:setup.inf"] + extra, work)
+    check_run(work, os.path.getsize(hive), bool(extra))
+    return seconds, peak, os.path.getsize(log) if extra else 0, cpu
 
 
 def measure(program, work, keys, order, runs, logged, tool):
     keys = make_hive(work, keys, order, tool)
     hive = os.path.join(work, "hive.reg")
     copy = os.path.join(work, "copy.reg")
-    streams, wholes = [], []
-    for _ in range(runs):  # interleaved, so that both see the same machine
+    streams, wholes, plain, logged_runs = [], [], [], []
+    for _ in range(runs):  # interleaved, so that all see the same machine
         streams.append(streaming_copy(hive, copy))
         wholes.append(whole_buffer_copy(hive, copy))
+        plain.append(program_run(program, work, hive, []))
+        if logged:
+            logged_runs.append(program_run(program, work, hive, ["-l"]))
     os.remove(copy)
     result = {"keys": keys, "order": order, "tree": keys // 10, "bytes": os.path.getsize(hive),
-              "stream": streams, "whole": wholes,
-              "run": program_runs(program, work, hive, [], runs),
-              "run -l": program_runs(program, work, hive, ["-l"], runs) if logged else []}
+              "stream": streams, "whole": wholes, "run": plain, "run -l": logged_runs}
     for name in ("hive.reg", "registry.reg", "Brindlex.log", "setup.inf"):
         path = os.path.join(work, name)
         if os.path.exists(path):

@@ -7,7 +7,7 @@ key and a patch tree of a tenth of the hive's keys, against
 ([-...] sections), and against a streaming durable copy of the hive (read
 1 MB at a time, write, fsync), best of --runs each, all in one run of this
 script. Each run starts from a fresh copy of the hive (made untimed, so the
-file is in the page cache for all three). Both deleters are checked to
+file is in the page cache for all three, and synced). Both deleters are checked to
 leave the same keys under Installer.
 
 Goals: the run faster than the merge, and within 3 times the copy.
@@ -37,8 +37,10 @@ def make(tool, work, keys):
 
 
 def fresh(hive, work, name):
+    """A synced copy of `hive`: a timed run's fsync then waits for its own
+    writes only."""
     target = os.path.join(work, name)
-    copy_file(hive, target, sync=False)
+    copy_file(hive, target, sync=True)
     return target
 
 

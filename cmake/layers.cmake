@@ -91,6 +91,9 @@ if(NOT WIN32)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(HIVEX REQUIRED IMPORTED_TARGET hivex)
   target_link_libraries(brindlex_winapi PUBLIC PkgConfig::HIVEX)
+  # A large text registry's keys are added on a thread of their own.
+  find_package(Threads REQUIRED)
+  target_link_libraries(brindlex_winapi PUBLIC Threads::Threads)
 endif()
 
 # CMainDlg's operations are defined in their subsystems' folders but need

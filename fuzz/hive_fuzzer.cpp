@@ -98,8 +98,8 @@ void DeleteSomeTrees(MemoryRegistry* registry, size_t first, size_t stride) {
 
 // Reads `text` from a source that gives `piece` bytes at a time and checks
 // that the outcome is `parsed` with `error`, or the keys of `tree`.
-void CheckReadInPieces(const std::string& text, size_t piece, bool parsed, const HiveError& error,
-                       const KeyTree& tree) {
+void CheckReadInPieces(const std::string& text, size_t piece, uint64_t size_hint, bool parsed,
+                       const HiveError& error, const KeyTree& tree) {
   KeyTree pieces_tree;
   HiveDocument document;
   HiveError pieces_error;
@@ -111,7 +111,7 @@ void CheckReadInPieces(const std::string& text, size_t piece, bool parsed, const
         offset += count;
         return static_cast<ptrdiff_t>(count);
       },
-      text.size(), &pieces_tree, &pieces_error);
+      size_hint, &pieces_tree, &pieces_error);
   Check(read == parsed);
   if (!read) {
     Check(pieces_error.line == error.line && pieces_error.message == error.message);
@@ -131,7 +131,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool parsed = document.Parse(text, &registry.tree(), &error);
   const size_t selector = size == 0 ? 0 : data[size - 1];
   constexpr size_t kPieces[] = {1, 2, 3, 5, 8, 13, 64, 4096};
-  CheckReadInPieces(text, kPieces[selector % 8], parsed, error, registry.tree());
+  // Half the inputs are read as a large file is: keys added on a thread of
+  // their own.
+  const uint64_t size_hint = selector & 8 ? HiveDocument::kThreadedReadSize : text.size();
+  CheckReadInPieces(text, kPieces[selector % 8], size_hint, parsed, error, registry.tree());
   if (!parsed) {
     Check(error.line >= 1 && !error.message.empty());
     return 0;

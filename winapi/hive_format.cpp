@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "winapi/code_page.h"
+#include "winapi/hand_off.h"
 
 // The file being read, a window of it at a time: the bytes from offset
 // base() on that are in memory.
@@ -497,6 +499,118 @@ void KeyPathQueue::AddKeys(const Path& path) {
   section.key = node;
 }
 
+// Sections as the parser read them, on their way to the tree, with the
+// names of their paths. Aligned so that the parser filling one batch and a
+// thread reading another do not share a cache line: their writes to it
+// would take it from each other's cache at every name.
+struct alignas(64) SectionBatch {
+  struct Entry {
+    HiveSection section;
+    bool names_keys = false;  // whether the section names a key of the tree
+    size_t names_end = 0;     // its path's names end before name_ends[names_end]
+  };
+  // A batch is handed over when it holds this many sections or names.
+  static constexpr size_t kEntries = 2048;
+  static constexpr size_t kNameBytes = 256 << 10;
+
+  bool full() const { return entries.size() >= kEntries || names.size() >= kNameBytes; }
+  void clear() {
+    entries.clear();
+    names.clear();
+    name_ends.clear();
+  }
+
+  std::vector<Entry> entries;
+  std::string names;  // the names of every path, one after another
+  std::vector<size_t> name_ends;  // where each name ends in `names`
+};
+
+// Records the sections of batches and adds their keys to the tree.
+class SectionAdder {
+ public:
+  SectionAdder(KeyTree* tree, std::vector<HiveSection>* sections)
+      : sections_(*sections), paths_(tree, sections) {}
+
+  void Add(const SectionBatch& batch);
+  // Adds the keys of the paths still queued.
+  void Finish() { paths_.Finish(); }
+
+ private:
+  std::vector<HiveSection>& sections_;
+  KeyPathQueue paths_;
+  std::vector<std::string_view> names_;
+};
+
+void SectionAdder::Add(const SectionBatch& batch) {
+  const std::string_view names(batch.names);
+  const size_t* const name_ends = batch.name_ends.data();
+  size_t name = 0;
+  size_t begin = 0;
+  for (const SectionBatch::Entry& entry : batch.entries) {
+    sections_.push_back(entry.section);
+    if (!entry.names_keys) continue;
+    names_.clear();
+    for (; name < entry.names_end; ++name) {
+      names_.push_back(names.substr(begin, name_ends[name] - begin));
+      begin = name_ends[name];
+    }
+    paths_.Add(names_, sections_.size() - 1);
+  }
+}
+
+// Takes the parser's sections in batches to a SectionAdder: on a thread of
+// its own for a large file, where adding keys costs as much as parsing.
+class SectionPipe {
+ public:
+  SectionPipe(KeyTree* tree, std::vector<HiveSection>* sections, bool threaded)
+      : adder_(tree, sections),
+        hand_off_(HandOff::Make(
+            kSlots,
+            [this](size_t slot) {
+              adder_.Add(batches_[slot]);
+              batches_[slot].clear();
+            },
+            threaded)),
+        filling_(hand_off_->Take()) {}
+
+  // Queues `section` with the ANSI key names of its path, or without keys
+  // when `names` is null.
+  void Add(const HiveSection& section, const std::vector<std::string_view>* names);
+  // Records every section queued and adds its keys; call once, at the end.
+  void Finish() {
+    hand_off_->Send(filling_);
+    hand_off_->Finish();
+    adder_.Finish();
+  }
+
+ private:
+  static constexpr size_t kSlots = 3;
+
+  SectionAdder adder_;
+  std::array<SectionBatch, kSlots> batches_;
+  std::unique_ptr<HandOff> hand_off_;  // after what it consumes: it ends first
+  size_t filling_;
+};
+
+void SectionPipe::Add(const HiveSection& section, const std::vector<std::string_view>* names) {
+  SectionBatch& batch = batches_[filling_];
+  SectionBatch::Entry entry;
+  entry.section = section;
+  entry.names_keys = names != nullptr;
+  if (names != nullptr) {
+    for (const std::string_view name : *names) {
+      batch.names.append(name);
+      batch.name_ends.push_back(batch.names.size());
+    }
+  }
+  entry.names_end = batch.name_ends.size();
+  batch.entries.push_back(entry);
+  if (batch.full()) {
+    hand_off_->Send(filling_);
+    filling_ = hand_off_->Take();
+  }
+}
+
 // Parses the lines after the header as the import reads them and records
 // the sections. Lines that the import skips (of unknown form, bad value
 // data, a section line without "]" or with a blank after "[") are passed
@@ -506,9 +620,11 @@ class HiveParser {
  public:
   using Text = Units<kEncoding>;
 
-  // Records the sections in `sections`.
-  HiveParser(LineReader<kEncoding>* reader, KeyTree* tree, std::vector<HiveSection>* sections)
-      : reader_(*reader), sections_(*sections), paths_(tree, sections) {}
+  // Records the sections in `sections`; adds their keys on a thread of its
+  // own when `threaded`.
+  HiveParser(LineReader<kEncoding>* reader, KeyTree* tree, std::vector<HiveSection>* sections,
+             bool threaded)
+      : reader_(*reader), sections_(tree, sections, threaded) {}
 
   // Returns false with `*error` set at the first fault.
   bool Run(std::string* error);
@@ -522,8 +638,7 @@ class HiveParser {
   void ParseValue(Text line);
 
   LineReader<kEncoding>& reader_;
-  std::vector<HiveSection>& sections_;
-  KeyPathQueue paths_;
+  SectionPipe sections_;
   bool continued_ = false;  // the previous line ended hex bytes with "\"
   // The names of the section's path, and a UTF-16 file's names in ANSI.
   std::vector<std::string_view> names_;
@@ -538,7 +653,7 @@ bool HiveParser<kEncoding>::Run(std::string* error) {
     if (!reader_.Next(&line, error) || !ParseLine(line, begin, error)) return false;
   }
   // A value continued past the end of the file ends there.
-  paths_.Finish();
+  sections_.Finish();
   return true;
 }
 
@@ -594,9 +709,8 @@ bool HiveParser<kEncoding>::ParseSection(Text line, uint64_t begin, std::string*
   const bool names_keys = (EqualsAscii(root, kRootName) || EqualsAscii(root, "HKCR")) &&
                          (path.empty() || path.front() != u'\\');
   if (names_keys && !SplitNames(path, error)) return false;
-  sections_.push_back(section);
-  // The section's key is set when the queue adds the path's keys.
-  if (names_keys) paths_.Add(names_, sections_.size() - 1);
+  // The section's key is set when its path's keys are added.
+  sections_.Add(section, names_keys ? &names_ : nullptr);
   return true;
 }
 
@@ -731,7 +845,7 @@ bool HiveDocument::ParseAs(HiveInput* input, size_t start, uint64_t size_hint, H
   }
   line_end_ = LineEndText(reader.line_end());
   sections_.reserve(EstimatedSectionCount(size_hint / Units<kEncoding>::kUnitSize));
-  HiveParser<kEncoding> parser(&reader, tree_, &sections_);
+  HiveParser<kEncoding> parser(&reader, tree_, &sections_, size_hint >= kThreadedReadSize);
   const bool parsed = parser.Run(&error->message);
   error->line = reader.line_number();
   if (!parsed) return false;

@@ -80,11 +80,15 @@ class HiveDocument {
   // key it names under HKEY_CLASSES_ROOT to `tree`, which must outlive the
   // document and lose keys only by deletes. The document keeps none of the
   // file's bytes: writing it copies them from the file again. `size_hint`
-  // is the file's size as far as known (it sizes the list of sections).
+  // is the file's size as far as known: it sizes the list of sections, and
+  // from kThreadedReadSize on, the keys are added to `tree` on a thread of
+  // their own while the file is parsed (the tree is the caller's again
+  // when this returns).
   // Returns true on success. On failure returns false and describes the
   // first fault in `*error` ("read error" when `source` failed); the tree
   // may then hold some of the keys and the document is unusable.
   bool Read(const HiveSource& source, uint64_t size_hint, KeyTree* tree, HiveError* error);
+  static constexpr uint64_t kThreadedReadSize = 4 << 20;
 
   // Read from the file contents `text`, which the document keeps for
   // Write(sink) and ToString.

@@ -400,7 +400,8 @@ struct ReadOutcome {
 
 // Reads `text` from a source that gives `piece` bytes at a time (all of
 // it at once for 0), then deletes and writes it, copying from `text`.
-ReadOutcome ReadInPieces(const std::string& text, size_t piece) {
+// `size_hint` is the size the reader is told (0: the text's).
+ReadOutcome ReadInPieces(const std::string& text, size_t piece, uint64_t size_hint = 0) {
   KeyTree tree;
   HiveDocument document;
   HiveError error;
@@ -413,7 +414,7 @@ ReadOutcome ReadInPieces(const std::string& text, size_t piece) {
         offset += count;
         return static_cast<ptrdiff_t>(count);
       },
-      text.size(), &tree, &error);
+      size_hint != 0 ? size_hint : text.size(), &tree, &error);
   outcome.error_line = error.line;
   outcome.error = error.message;
   if (!outcome.read) return outcome;
@@ -458,6 +459,40 @@ TEST_F(HiveFormatTest, ReadsTheSameInWhateverPiecesTheFileComes) {
   }
   EXPECT_TRUE(ReadInPieces(files[3], 0).read);
   EXPECT_EQ(4u, ReadInPieces(files.back(), 0).keys.size());  // a last line without its end
+}
+
+// Thousands of sections in no order, sharing names in other spellings,
+// some under another root: the spelling of a name is that of the first
+// section to name it, so the keys show whether sections were taken in order.
+std::string ManySectionsFile(size_t sections) {
+  std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+  uint32_t state = 12345;
+  for (size_t index = 0; index < sections; ++index) {
+    state = state * 1103515245 + 12345;
+    const uint32_t pick = state >> 8;
+    const std::string root = pick % 17 == 0 ? "HKEY_LOCAL_MACHINE" : "HKEY_CLASSES_ROOT";
+    const std::string first = pick % 2 ? "Installer" : "INSTALLER";
+    text += "[" + root + "\\" + first + "\\K" + std::to_string(pick % 997) + "\\" +
+            (pick % 3 ? "sub" : "SUB") + std::to_string(pick % 7) + "]\r\n\"v\"=\"" +
+            std::to_string(index) + "\"\r\n\r\n";
+  }
+  return text;
+}
+
+// A large file's keys are added on a second thread as the file is parsed:
+// the outcome is the same as a small file's, read on one thread, also when
+// the file fails part of the way through.
+TEST_F(HiveFormatTest, LargeFileReadsAsASmallOne) {
+  const std::string many = ManySectionsFile(20000);
+  for (const std::string& text : {many, many + "[-HKCR\\A]\r\n" + many}) {
+    const ReadOutcome alone = ReadInPieces(text, 0);
+    const ReadOutcome threaded = ReadInPieces(text, 0, HiveDocument::kThreadedReadSize);
+    EXPECT_TRUE(threaded == alone);
+    EXPECT_TRUE(ReadInPieces(text, 4096, HiveDocument::kThreadedReadSize) == alone);
+  }
+  ASSERT_LT(many.size(), HiveDocument::kThreadedReadSize);
+  EXPECT_GT(ReadInPieces(many, 0).keys.size(), 3000u);
+  EXPECT_FALSE(ReadInPieces(many + "[-HKCR\\A]\r\n", 0).read);
 }
 
 TEST_F(HiveFormatTest, FileThatCannotBeReadIsNotRead) {

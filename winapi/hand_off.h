@@ -13,8 +13,10 @@
 class HandOff {
  public:
   // Slots are numbered 0 to `slots` - 1 (at least 2) and are all free at
-  // first. `consume(slot)` is called once for each slot sent, in the order
-  // sent, and must leave it ready to be filled again.
+  // first; the caller holds one taken slot at a time. `consume(slot)` is
+  // called once for each slot sent, in the order sent, and must leave it
+  // ready to be filled again. A threaded hand-off whose thread cannot be
+  // started consumes in the caller.
   static std::unique_ptr<HandOff> Make(size_t slots, std::function<void(size_t slot)> consume,
                                        bool threaded);
   // The hand-off that consumes in the caller, whatever the platform.

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -79,6 +80,12 @@ class ThreadedHandOff : public HandOff {
 
 std::unique_ptr<HandOff> HandOff::Make(size_t slots, std::function<void(size_t)> consume,
                                        bool threaded) {
-  if (!threaded) return MakeInline(std::move(consume));
-  return std::make_unique<ThreadedHandOff>(slots, std::move(consume));
+  if (threaded) {
+    try {
+      return std::make_unique<ThreadedHandOff>(slots, consume);
+    } catch (const std::system_error&) {
+      // No thread to be had (a process limit): the caller consumes.
+    }
+  }
+  return MakeInline(std::move(consume));
 }

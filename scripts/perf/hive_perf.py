@@ -143,9 +143,9 @@ def measure(program, work, keys, order, runs, logged, tool):
     hive = os.path.join(work, "hive.reg")
     copy = os.path.join(work, "copy.reg")
     streams, wholes, plain, logged_runs = [], [], [], []
-    # Interleaved, so that all see the same machine. The whole-buffer copy
-    # comes last: its 330 MB buffer, freed just before a run, would make the
-    # run's memory the VM's cold memory.
+    # Interleaved, so that all see the same machine. The whole-buffer copy,
+    # only a reference, comes last: then each run follows a streaming copy,
+    # as the copy it is compared with follows a run.
     for _ in range(runs):
         streams.append(streaming_copy(hive, copy))
         plain.append(program_run(program, work, hive, []))

@@ -123,28 +123,25 @@ ssize_t FillFromPipe(int pipe, char* buffer, size_t size) {
   return static_cast<ssize_t>(filled);
 }
 
-// Writes `size` bytes to `fd`: directly while `*direct` and the bytes are
-// whole blocks; a last piece shorter than a block, and everything once the
-// file system refuses a direct write, through the page cache, which turns
-// `*direct` off. Returns false with errno set.
+// Writes `size` bytes to `fd`: the whole blocks directly while `*direct`;
+// a last piece shorter than a block, and everything once the file system
+// refuses a direct write, through the page cache, which turns `*direct`
+// off. Returns false with errno set.
 bool WriteOut(int fd, int buffered_flags, const char* data, size_t size, bool* direct) {
-  while (size > 0) {
-    if (*direct && size < kDirectAlignment) {
-      *direct = false;
-      if (fcntl(fd, F_SETFL, buffered_flags) != 0) return false;
-    }
-    const ssize_t put = write(fd, data, *direct ? size - size % kDirectAlignment : size);
+  while (*direct && size >= kDirectAlignment) {
+    const ssize_t put = write(fd, data, size - size % kDirectAlignment);
     if (put < 0 && errno == EINTR) continue;
-    if (put < 0 && *direct && (errno == EINVAL || errno == EOPNOTSUPP)) {
-      *direct = false;
-      if (fcntl(fd, F_SETFL, buffered_flags) != 0) return false;
-      continue;
-    }
-    if (put < 0) return false;
+    if (put < 0 && errno != EINVAL && errno != EOPNOTSUPP) return false;
+    if (put < 0) break;
     data += put;
     size -= static_cast<size_t>(put);
   }
-  return true;
+  if (size == 0) return true;
+  if (*direct) {
+    *direct = false;
+    if (fcntl(fd, F_SETFL, buffered_flags) != 0) return false;
+  }
+  return WriteAll(fd, data, size).ok();
 }
 
 // Moves what `pipe` delivers, up to its end, to `fd` at its offset, past the

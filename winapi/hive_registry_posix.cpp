@@ -187,10 +187,10 @@ class WindowReader {
  public:
   WindowReader(int fd, size_t window) : fd_(fd), window_(window) {}
 
-  // Appends the `size` bytes of the file from byte `offset` to `*out`.
-  // Fails with errno on a read error, with a Failure when the file ends
-  // before them.
-  FileStatus Append(uint64_t offset, size_t size, std::string* out) {
+  // Appends the `size` bytes of the file from byte `offset` to `out`.
+  // Fails with errno on a read or write error, with a Failure when the file
+  // ends before them.
+  FileStatus CopyTo(uint64_t offset, size_t size, DirectWriter* out) {
     while (size > 0) {
       if (offset < start_ || offset >= start_ + bytes_.size()) {
         FileStatus status = ReadWindowAt(offset);
@@ -198,7 +198,8 @@ class WindowReader {
       }
       const size_t from = static_cast<size_t>(offset - start_);
       const size_t piece = std::min(size, bytes_.size() - from);
-      out->append(bytes_.data() + from, piece);
+      FileStatus status = out->Append(bytes_.data() + from, piece);
+      if (!status.ok()) return status;
       offset += piece;
       size -= piece;
     }
@@ -321,37 +322,24 @@ FileStatus Replacement::TakeOver(int old_fd, const struct stat& old) {
 
 FileStatus Replacement::Fill(int old_fd, const std::function<bool(const HiveWriter&)>& write) {
   if (lseek(fd_.get(), 0, SEEK_SET) != 0) return FileStatus::Errno("cannot write its new copy");
-  // Small pieces (new sections, and the old file's between many deleted
-  // ones) are gathered into large writes; large pieces of the old file are
-  // copied within the kernel.
-  std::string pending;
+  // Small pieces of the old file (between many deleted sections) are read
+  // a window at a time; large ones straight into the writer's buffer.
+  DirectWriter new_file(fd_.get());
   WindowReader old_file(old_fd, kWriteChunk);
   FileStatus status = FileStatus::Ok();
-  const auto flush = [&] {
-    status = WriteAll(fd_.get(), pending.data(), pending.size());
-    pending.clear();
-    return status.ok();
-  };
-  const auto room_for = [&](uint64_t size) {
-    return pending.size() + size <= kWriteChunk || flush();
-  };
   const HiveWriter out{
       [&](uint64_t offset, uint64_t size) {
-        if (size >= kWriteChunk) {
-          status = flush() ? CopyFileRange(old_fd, offset, size, fd_.get()) : status;
-        } else if (room_for(size)) {
-          status = old_file.Append(offset, static_cast<size_t>(size), &pending);
-        }
+        status = size >= kWriteChunk ? new_file.AppendFrom(old_fd, offset, size)
+                                     : old_file.CopyTo(offset, static_cast<size_t>(size), &new_file);
         return status.ok();
       },
       [&](const char* data, size_t size) {
-        if (!room_for(size)) return false;
-        pending.append(data, size);
-        return true;
+        status = new_file.Append(data, size);
+        return status.ok();
       }};
   if (!write(out) && status.ok()) return FileStatus::Errno("cannot make its new content");
-  if (!status.ok() || !flush()) return status;
-  return Finish();
+  if (status.ok()) status = new_file.Finish();
+  return status.ok() ? Finish() : status;
 }
 
 FileStatus Replacement::FillDirectly(const std::function<bool(int fd)>& write) {

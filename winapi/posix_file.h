@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -147,10 +148,50 @@ using FileReading = std::function<bool(const FileChunkSource& source, uint64_t s
 FileStatus ReadUnchanging(int fd, const std::string& name, const FileReading& read,
                           struct stat* info);
 
-// Copies the `size` bytes of the file `from` that start at its byte
-// `offset` to the file `to`, at its file offset (which moves past them).
-// Fails with errno on an error, with a Failure when `from` ends before them.
-FileStatus CopyFileRange(int from, uint64_t offset, uint64_t size, int to);
+// Writes a new file's content at `fd`'s offset, which advances, gathered
+// into large pieces that go past the page cache (O_DIRECT) where the file
+// and its file system allow it: on a VM, filling a few hundred MB of fresh
+// page-cache pages can cost more than the disk's own writes, and a new file
+// is synced anyway. A last piece shorter than a block, and everything once
+// the file system refuses a direct write, goes through the page cache.
+class DirectWriter {
+ public:
+  explicit DirectWriter(int fd);
+  ~DirectWriter();  // gives `fd` back its flags
+  DirectWriter(const DirectWriter&) = delete;
+  DirectWriter& operator=(const DirectWriter&) = delete;
+
+  // The free room after what is gathered, never empty unless the writer has
+  // no buffer (then Took fails); a caller fills some of it and says how much
+  // with Took, which writes out a full buffer. Fails with errno.
+  char* room() { return buffer_.get() + used_; }
+  size_t room_size() const { return buffer_ ? kBufferSize - used_ : 0; }
+  FileStatus Took(size_t size);
+
+  FileStatus Append(const char* data, size_t size);
+  // Appends the `size` bytes of the file `from` that start at its byte
+  // `offset`. Fails with errno, or with a Failure when `from` ends before them.
+  FileStatus AppendFrom(int from, uint64_t offset, uint64_t size);
+  // Writes what is still gathered. Fails with errno.
+  FileStatus Finish();
+
+ private:
+  static constexpr size_t kBlock = 4096;  // a multiple of any disk's logical block
+  static constexpr size_t kBufferSize = 4 << 20;
+  struct FreeBuffer {
+    void operator()(char* buffer) const;
+  };
+
+  // Writes the gathered bytes: only whole blocks of them, kept at the
+  // buffer's start, while writing directly unless `all`.
+  FileStatus WriteGathered(bool all);
+
+  const int fd_;
+  int flags_ = -1;
+  bool direct_ = false;
+  std::unique_ptr<char[], FreeBuffer> buffer_;
+  size_t used_ = 0;
+};
 
 // Gives `to` every extended attribute of `from` (access control lists and
 // security labels are such attributes). Fails when one cannot be read or set.

@@ -8,18 +8,18 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
 #include <vector>
-
 
 namespace {
 
 constexpr std::chrono::milliseconds kLockRetry{10};
 constexpr int kReadAttempts = 10;
 constexpr std::chrono::milliseconds kReadRetry{20};
-constexpr size_t kCopyPiece = 1 << 24;
 
 bool SameTime(const struct timespec& a, const struct timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
@@ -191,35 +191,86 @@ ssize_t ReadAt(int fd, char* buffer, size_t size, uint64_t offset) {
   return got;
 }
 
-FileStatus CopyFileRange(int from, uint64_t offset, uint64_t size, int to) {
-  // Copied within the kernel where it can, else through a buffer.
-  bool in_kernel = true;
-  std::vector<char> buffer;
+DirectWriter::DirectWriter(int fd)
+    : fd_(fd), buffer_(static_cast<char*>(std::aligned_alloc(kBlock, kBufferSize))) {
+  flags_ = fcntl(fd, F_GETFL);
+  const off_t offset = lseek(fd, 0, SEEK_CUR);
+  direct_ = buffer_ && flags_ >= 0 && offset >= 0 && offset % kBlock == 0 &&
+            fcntl(fd, F_SETFL, flags_ | O_DIRECT) == 0;
+}
+
+DirectWriter::~DirectWriter() {
+  if (!direct_) return;
+  const int saved = errno;
+  (void)fcntl(fd_, F_SETFL, flags_);
+  errno = saved;
+}
+
+void DirectWriter::FreeBuffer::operator()(char* buffer) const { std::free(buffer); }
+
+FileStatus DirectWriter::Took(size_t size) {
+  if (!buffer_) return FileStatus::Error(ENOMEM, "cannot write");
+  used_ += size;
+  return used_ == kBufferSize ? WriteGathered(false) : FileStatus::Ok();
+}
+
+FileStatus DirectWriter::Append(const char* data, size_t size) {
   while (size > 0) {
-    const size_t piece = static_cast<size_t>(std::min<uint64_t>(size, kCopyPiece));
-    ssize_t done;
-    if (in_kernel) {
-      off_t at = static_cast<off_t>(offset);
-      done = copy_file_range(from, &at, to, nullptr, piece, 0);
-      if (done < 0 && (errno == ENOSYS || errno == EXDEV || errno == EINVAL ||
-                       errno == EOPNOTSUPP || errno == ENOTSUP || errno == EBADF)) {
-        in_kernel = false;
-        continue;
-      }
-    } else {
-      buffer.resize(piece);
-      done = ReadAt(from, buffer.data(), piece, offset);
-      if (done > 0) {
-        FileStatus written = WriteAll(to, buffer.data(), static_cast<size_t>(done));
-        if (!written.ok()) return written;
-      }
-    }
-    if (done < 0 && errno == EINTR) continue;
-    if (done < 0) return FileStatus::Errno("cannot copy");
-    if (done == 0) return FileStatus::Failure("the file ended before the bytes to copy");
-    offset += static_cast<uint64_t>(done);
-    size -= static_cast<uint64_t>(done);
+    const size_t piece = std::min(size, room_size());
+    if (piece > 0) std::memcpy(room(), data, piece);
+    FileStatus status = Took(piece);
+    if (!status.ok()) return status;
+    data += piece;
+    size -= piece;
   }
+  return FileStatus::Ok();
+}
+
+FileStatus DirectWriter::AppendFrom(int from, uint64_t offset, uint64_t size) {
+  while (size > 0) {
+    const size_t piece = static_cast<size_t>(std::min<uint64_t>(size, room_size()));
+    const ssize_t got = piece > 0 ? ReadAt(from, room(), piece, offset) : 0;
+    if (got < 0) return FileStatus::Errno("cannot read");
+    if (got == 0 && piece > 0) return FileStatus::Failure("the file ended before the bytes to copy");
+    FileStatus status = Took(static_cast<size_t>(got));
+    if (!status.ok()) return status;
+    offset += static_cast<uint64_t>(got);
+    size -= static_cast<uint64_t>(got);
+  }
+  return FileStatus::Ok();
+}
+
+FileStatus DirectWriter::Finish() {
+  return buffer_ ? WriteGathered(true) : FileStatus::Error(ENOMEM, "cannot write");
+}
+
+FileStatus DirectWriter::WriteGathered(bool all) {
+  size_t written = 0;
+  while (direct_ && used_ - written >= kBlock) {
+    const size_t blocks = (used_ - written) / kBlock * kBlock;
+    const ssize_t put = write(fd_, buffer_.get() + written, blocks);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0 && errno != EINVAL && errno != EOPNOTSUPP) return FileStatus::Errno("cannot write");
+    if (put < 0) {
+      // This file system takes no direct writes after all.
+      direct_ = false;
+      if (fcntl(fd_, F_SETFL, flags_) != 0) return FileStatus::Errno("cannot write");
+      break;
+    }
+    written += static_cast<size_t>(put);
+  }
+  if (!direct_ || all) {
+    if (direct_ && used_ > written) {
+      // The tail shorter than a block.
+      direct_ = false;
+      if (fcntl(fd_, F_SETFL, flags_) != 0) return FileStatus::Errno("cannot write");
+    }
+    FileStatus status = WriteAll(fd_, buffer_.get() + written, used_ - written);
+    if (!status.ok()) return status;
+    written = used_;
+  }
+  std::memmove(buffer_.get(), buffer_.get() + written, used_ - written);
+  used_ -= written;
   return FileStatus::Ok();
 }
 

@@ -93,77 +93,18 @@ bool ReadEach(int pipe, const HiveSink& take) {
   }
 }
 
-// Moves what `pipe` delivers, up to its end, to `fd` at its offset, which
-// advances. Returns false with errno set when the file takes no more.
-bool SpliceAll(int pipe, int fd) {
+// Writes what `pipe` delivers, up to its end, to `fd` at its offset.
+// Returns false with errno set.
+bool WriteFromPipe(int pipe, int fd) {
+  DirectWriter out(fd);
   for (;;) {
-    const ssize_t moved = splice(pipe, nullptr, fd, nullptr, kPipeSize, SPLICE_F_MOVE);
-    if (moved == 0) return true;
-    if (moved > 0 || errno == EINTR) continue;
-    if (errno != EINVAL) return false;
-    // A file system without splice support: copy through a buffer.
-    return ReadEach(pipe, [fd](const char* data, size_t size) { return WriteAll(fd, data, size).ok(); });
-  }
-}
-
-constexpr size_t kDirectAlignment = 4096;  // a multiple of any disk's logical block
-constexpr size_t kDirectChunk = 4 << 20;
-
-// Reads `pipe` into `buffer` until `size` bytes or the pipe's end. Returns
-// the bytes read, or -1 with errno set.
-ssize_t FillFromPipe(int pipe, char* buffer, size_t size) {
-  size_t filled = 0;
-  while (filled < size) {
-    const ssize_t got = read(pipe, buffer + filled, size - filled);
+    const ssize_t got = read(pipe, out.room(), out.room_size());
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return -1;
-    if (got == 0) break;
-    filled += static_cast<size_t>(got);
+    if (got < 0) return false;
+    FileStatus status = got > 0 ? out.Took(static_cast<size_t>(got)) : out.Finish();
+    if (!status.ok()) errno = status.error();
+    if (!status.ok() || got == 0) return status.ok();
   }
-  return static_cast<ssize_t>(filled);
-}
-
-// Writes `size` bytes to `fd`: the whole blocks directly while `*direct`;
-// a last piece shorter than a block, and everything once the file system
-// refuses a direct write, through the page cache, which turns `*direct`
-// off. Returns false with errno set.
-bool WriteOut(int fd, int buffered_flags, const char* data, size_t size, bool* direct) {
-  while (*direct && size >= kDirectAlignment) {
-    const ssize_t put = write(fd, data, size - size % kDirectAlignment);
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0 && errno != EINVAL && errno != EOPNOTSUPP) return false;
-    if (put < 0) break;
-    data += put;
-    size -= static_cast<size_t>(put);
-  }
-  if (size == 0) return true;
-  if (*direct) {
-    *direct = false;
-    if (fcntl(fd, F_SETFL, buffered_flags) != 0) return false;
-  }
-  return WriteAll(fd, data, size).ok();
-}
-
-// Moves what `pipe` delivers, up to its end, to `fd` at its offset, past the
-// page cache where the file allows it (O_DIRECT): on a VM, filling a few
-// hundred MB of fresh page-cache pages can cost more than the disk's own
-// writes, and the caller syncs the file anyway. Returns false with errno set.
-bool WriteDirect(int pipe, int fd) {
-  const int flags = fcntl(fd, F_GETFL);
-  const off_t offset = lseek(fd, 0, SEEK_CUR);
-  if (flags < 0 || offset < 0 || offset % kDirectAlignment != 0) return SpliceAll(pipe, fd);
-  std::unique_ptr<char, FreeDeleter> chunk(
-      static_cast<char*>(std::aligned_alloc(kDirectAlignment, kDirectChunk)));
-  if (!chunk || fcntl(fd, F_SETFL, flags | O_DIRECT) != 0) return SpliceAll(pipe, fd);
-  bool direct = true;
-  bool ok = true;
-  for (ssize_t got; ok && (got = FillFromPipe(pipe, chunk.get(), kDirectChunk)) != 0;) {
-    ok = got > 0 && WriteOut(fd, flags, chunk.get(), static_cast<size_t>(got), &direct);
-  }
-  const int error = errno;
-  if (direct) (void)fcntl(fd, F_SETFL, flags);
-  errno = error;
-  return ok;
 }
 
 // Runs libhivex's commit of `hive` into a pipe that `drain`, on a second
@@ -694,7 +635,7 @@ bool RegfHive::Impl::Commit(const PipeReader& drain) {
 }
 
 bool RegfHive::Impl::WriteToFile(int fd) {
-  return Commit([fd](int pipe) { return WriteDirect(pipe, fd); });
+  return Commit([fd](int pipe) { return WriteFromPipe(pipe, fd); });
 }
 
 bool RegfHive::Impl::Write(const HiveSink& sink) {

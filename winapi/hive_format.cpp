@@ -634,6 +634,9 @@ class HiveParser {
   void ContinueHexBytes(Text line);
   bool ParseSection(Text line, uint64_t begin, std::string* error);
   bool SplitNames(Text path, std::string* error);
+  bool PathBytes(Text path, std::string_view* bytes);
+  bool SplitConvertedNames(Text path, std::string* error);
+  bool AddName(std::string_view name, std::string* error);
   bool AnsiName(Text name, std::string_view* ansi, std::string* error);
   void ParseValue(Text line);
 
@@ -719,27 +722,71 @@ bool HiveParser<kEncoding>::ParseSection(Text line, uint64_t begin, std::string*
 template <HiveEncoding kEncoding>
 bool HiveParser<kEncoding>::SplitNames(Text path, std::string* error) {
   names_.clear();
+  std::string_view bytes;
+  if (!PathBytes(path, &bytes)) return SplitConvertedNames(path, error);
+  for (size_t start = 0; start <= bytes.size();) {
+    const void* found = std::memchr(bytes.data() + start, '\\', bytes.size() - start);
+    const size_t end = found ? static_cast<size_t>(static_cast<const char*>(found) - bytes.data())
+                             : bytes.size();
+    if (end > start && !AddName(bytes.substr(start, end - start), error)) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+// The ANSI bytes of `path` when each of its units is its own byte: always in
+// an ANSI file, and in a UTF-16 file when every unit is below U+0080 or from
+// U+00A0 to U+00FF (they are then put in `ansi_names_`). The units are
+// narrowed in one pass that the compiler can vectorize.
+template <HiveEncoding kEncoding>
+bool HiveParser<kEncoding>::PathBytes(Text path, std::string_view* bytes) {
+  if constexpr (kEncoding == HiveEncoding::kAnsi) {
+    *bytes = std::string_view(path.bytes(), path.size());
+    return true;
+  }
+  ansi_names_.resize(path.size());
+  char* out = ansi_names_.data();
+  unsigned needs_code_page = 0;
+  for (size_t at = 0; at < path.size(); ++at) {
+    const char16_t unit = path[at];
+    needs_code_page |=
+        static_cast<unsigned>(unit - 0x80u < 0x20u) | static_cast<unsigned>(unit > 0xFF);
+    out[at] = static_cast<char>(unit);
+  }
+  *bytes = ansi_names_;
+  return needs_code_page == 0;
+}
+
+// SplitNames for a path with characters that the code page converts.
+template <HiveEncoding kEncoding>
+bool HiveParser<kEncoding>::SplitConvertedNames(Text path, std::string* error) {
   ansi_names_.clear();
   ansi_names_.reserve(path.size());  // the names stay where they are put
   size_t start = 0;
   while (start <= path.size()) {
     size_t end = path.find(u'\\', start);
     if (end == Text::npos) end = path.size();
-    if (end > start) {
-      std::string_view name;
-      if (!AnsiName(path.substr(start, end - start), &name, error)) return false;
-      if (name.size() > KeyTree::kMaxNameLength) {
-        *error = "key name longer than 256 characters";
-        return false;
-      }
-      if (names_.size() >= KeyTree::kMaxDepth) {
-        *error = "key nested deeper than 512 levels";
-        return false;
-      }
-      names_.push_back(name);
+    std::string_view name;
+    if (end > start && !(AnsiName(path.substr(start, end - start), &name, error) &&
+                         AddName(name, error))) {
+      return false;
     }
     start = end + 1;
   }
+  return true;
+}
+
+template <HiveEncoding kEncoding>
+bool HiveParser<kEncoding>::AddName(std::string_view name, std::string* error) {
+  if (name.size() > KeyTree::kMaxNameLength) {
+    *error = "key name longer than 256 characters";
+    return false;
+  }
+  if (names_.size() >= KeyTree::kMaxDepth) {
+    *error = "key nested deeper than 512 levels";
+    return false;
+  }
+  names_.push_back(name);
   return true;
 }
 

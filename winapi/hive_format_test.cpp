@@ -103,17 +103,45 @@ TEST_F(HiveFormatTest, SectionsImplyTheKeysAboveThem) {
   EXPECT_EQ((std::vector<std::string>{"A", "A\\B", "A\\B\\C", "A\\X"}), tree_.ListPaths());
 }
 
+// The same in ANSI and UTF-16 files, also with a name that the code page
+// converts (the euro sign becomes 0x80), which UTF-16 names split apart.
 TEST_F(HiveFormatTest, SectionNamesFollowTheImportRules) {
-  Load(
-      "REGEDIT4\n"
-      "  [HKEY_CLASSES_ROOT\\K\\key]bracket]  \n"
-      "[HKEY_CLASSES_ROOT\\K\\trail ]\n"
-      "[HKEY_CLASSES_ROOT\\K\\\\doubled\\\\]\n"
-      "[HKEY_CLASSES_ROOT\\K\\key\"q\\sl/ash]\n"
-      "[HKEY_CLASSES_ROOT]\n");
-  EXPECT_EQ((std::vector<std::string>{"K", "K\\doubled", "K\\key\"q", "K\\key\"q\\sl/ash",
-                                      "K\\key]bracket", "K\\trail "}),
-            tree_.ListPaths());
+  // "%" stands for the first name.
+  const std::string sections =
+      "  [HKEY_CLASSES_ROOT\\%\\key]bracket]  \n"
+      "[HKEY_CLASSES_ROOT\\%\\trail ]\n"
+      "[HKEY_CLASSES_ROOT\\%\\\\doubled\\\\]\n"
+      "[HKEY_CLASSES_ROOT\\%\\key\"q\\sl/ash]\n"
+      "[HKEY_CLASSES_ROOT]\n";
+  const std::vector<std::string> paths = {"%",         "%\\doubled",    "%\\key\"q",
+                                          "%\\key\"q\\sl/ash", "%\\key]bracket", "%\\trail "};
+  struct Variant {
+    std::u16string name;  // the first name in the file
+    std::string ansi;     // and in the tree
+  };
+  for (const Variant& first : {Variant{u"K", "K"}, Variant{u"K\u20ac", "K\x80"}}) {
+    std::u16string text = u"REGEDIT4\n";
+    std::string ansi_text = "REGEDIT4\n";
+    for (char byte : sections) {
+      if (byte == '%') {
+        text += first.name;
+        ansi_text += first.ansi;
+      } else {
+        text.push_back(static_cast<unsigned char>(byte));
+        ansi_text.push_back(byte);
+      }
+    }
+    std::vector<std::string> expected;
+    for (std::string path : paths) expected.push_back(path.replace(0, 1, first.ansi));
+    for (const std::string& file : {ansi_text, Utf16File(text)}) {
+      KeyTree tree;
+      HiveDocument document;
+      HiveError error;
+      ASSERT_TRUE(document.Parse(file, &tree, &error)) << error.message;
+      EXPECT_EQ(expected, tree.ListPaths())
+          << first.ansi << (file == ansi_text ? " in ANSI" : " in UTF-16");
+    }
+  }
 }
 
 TEST_F(HiveFormatTest, OtherRootsAreKeptButNotRead) {

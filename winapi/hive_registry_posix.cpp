@@ -329,8 +329,9 @@ FileStatus Replacement::Fill(int old_fd, const std::function<bool(const HiveWrit
   FileStatus status = FileStatus::Ok();
   const HiveWriter out{
       [&](uint64_t offset, uint64_t size) {
+        const size_t piece = static_cast<size_t>(size);
         status = size >= kWriteChunk ? new_file.AppendFrom(old_fd, offset, size)
-                                     : old_file.CopyTo(offset, static_cast<size_t>(size), &new_file);
+                                     : old_file.CopyTo(offset, piece, &new_file);
         return status.ok();
       },
       [&](const char* data, size_t size) {

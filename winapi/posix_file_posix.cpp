@@ -231,7 +231,9 @@ FileStatus DirectWriter::AppendFrom(int from, uint64_t offset, uint64_t size) {
     const size_t piece = static_cast<size_t>(std::min<uint64_t>(size, room_size()));
     const ssize_t got = piece > 0 ? ReadAt(from, room(), piece, offset) : 0;
     if (got < 0) return FileStatus::Errno("cannot read");
-    if (got == 0 && piece > 0) return FileStatus::Failure("the file ended before the bytes to copy");
+    if (got == 0 && piece > 0) {
+      return FileStatus::Failure("the file ended before the bytes to copy");
+    }
     FileStatus status = Took(static_cast<size_t>(got));
     if (!status.ok()) return status;
     offset += static_cast<uint64_t>(got);

@@ -757,7 +757,7 @@ bool HiveParser<kEncoding>::PathBytes(Text path, std::string_view* bytes) {
   return needs_code_page == 0;
 }
 
-// SplitNames for a path with characters that the code page converts.
+// SplitNames for a UTF-16 path with characters that the code page converts.
 template <HiveEncoding kEncoding>
 bool HiveParser<kEncoding>::SplitConvertedNames(Text path, std::string* error) {
   ansi_names_.clear();
@@ -790,14 +790,10 @@ bool HiveParser<kEncoding>::AddName(std::string_view name, std::string* error) {
   return true;
 }
 
-// The ANSI bytes of key name `name`: in an ANSI file the bytes themselves,
-// else put after the others in `ansi_names_`.
+// The ANSI bytes of the UTF-16 key name `name`, put after the others in
+// `ansi_names_`.
 template <HiveEncoding kEncoding>
 bool HiveParser<kEncoding>::AnsiName(Text name, std::string_view* ansi, std::string* error) {
-  if (kEncoding == HiveEncoding::kAnsi) {
-    *ansi = std::string_view(name.bytes(), name.size());
-    return true;
-  }
   const size_t first = ansi_names_.size();
   for (size_t at = 0; at < name.size(); ++at) {
     const char16_t unit = name[at];

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <random>
 #include <string>
-#include <thread>
 
 #include "winapi/posix_file.h"
+#include "tests/support/pipe_capture.h"
 #include "tests/support/scratch_dir.h"
 
 namespace {
@@ -72,21 +72,15 @@ TEST(DirectWriterTest, EveryKindOfOutputReceivesEveryPieceInOrder) {
     EXPECT_TRUE(dir.Read("out") == expected) << "to a file after " << prefix.size() << " bytes";
   }
 
-  int ends[2];
-  ASSERT_EQ(0, pipe(ends));
-  std::string piped;
-  std::thread reader([&] {
-    char chunk[65536];
-    for (ssize_t got; (got = read(ends[0], chunk, sizeof chunk)) > 0;) piped.append(chunk, got);
-  });
   std::string expected;
-  {
-    DirectWriter out(ends[1]);
-    expected = WriteMixed(source, source_bytes, &out);
-  }
-  close(ends[1]);
-  reader.join();
-  close(ends[0]);
+  bool written = false;
+  const std::string piped = CapturePipe(
+      [&](int fd) {
+        DirectWriter out(fd);
+        expected = WriteMixed(source, source_bytes, &out);
+        return true;
+      },
+      &written);
   EXPECT_TRUE(piped == expected) << "through a pipe";
   close(source);
 }

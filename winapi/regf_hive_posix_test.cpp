@@ -8,10 +8,10 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "tests/support/pipe_capture.h"
 #include "tests/support/regf_builder.h"
 #include "tests/support/scratch_dir.h"
 #include "winapi/empty_hive.h"
@@ -274,17 +274,9 @@ TEST(RegfHiveWrite, EveryKindOfOutputTakesTheSameBytes) {
     close(fd);
     ExpectSameButCounts(expected, dir.Read("out"));
 
-    int ends[2];
-    ASSERT_EQ(0, pipe(ends));
-    std::string piped;
-    std::thread reader([&] {
-      char chunk[65536];
-      for (ssize_t got; (got = read(ends[0], chunk, sizeof chunk)) > 0;) piped.append(chunk, got);
-    });
-    const bool written = hive.WriteToFile(ends[1]);
-    close(ends[1]);
-    reader.join();
-    close(ends[0]);
+    bool written = false;
+    const std::string piped =
+        CapturePipe([&hive](int fd) { return hive.WriteToFile(fd); }, &written);
     EXPECT_TRUE(written);
     ExpectSameButCounts(expected, piped);
   }

@@ -73,14 +73,11 @@ TEST(DirectWriterTest, EveryKindOfOutputReceivesEveryPieceInOrder) {
   }
 
   std::string expected;
-  bool written = false;
-  const std::string piped = CapturePipe(
-      [&](int fd) {
-        DirectWriter out(fd);
-        expected = WriteMixed(source, source_bytes, &out);
-        return true;
-      },
-      &written);
+  const std::string piped = CapturePipe([&](int fd) {
+    DirectWriter out(fd);
+    expected = WriteMixed(source, source_bytes, &out);
+    return true;
+  });
   EXPECT_TRUE(piped == expected) << "through a pipe";
   close(source);
 }
